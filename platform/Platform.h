@@ -1,0 +1,115 @@
+#pragma once
+/// The operations Quennel needs from the system it runs on. One backend per
+/// platform implements them; the driver and the window stage see only this.
+
+#include <chrono>
+#include <compare>
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+namespace quennel {
+
+/// A failed platform operation. what() is the system's own description of
+/// the failure, formatted once by the backend that raised it.
+class PlatformError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+/// The destination could not be replaced because it is in use (open or
+/// running); trying again later may succeed.
+class BusyError : public PlatformError {
+public:
+  using PlatformError::PlatformError;
+};
+
+/// A file's last modification time, in the backend's own ticks.
+struct FileStamp {
+  std::int64_t ticks = 0;
+  auto operator<=>(const FileStamp&) const = default;
+};
+
+/// Attribute bit that marks a directory.
+inline constexpr std::uint32_t kAttributeDirectory = 0x10;
+
+/// Message box styles.
+inline constexpr int kStyleInformation = 64;
+inline constexpr int kStyleWarning = 48;
+
+/// Pointer shapes.
+inline constexpr int kPointerDefault = 0;
+inline constexpr int kPointerBusy = 4;
+
+/// Window mode for a started program: normal window with focus.
+inline constexpr int kWindowNormal = 1;
+
+class Platform {
+public:
+  virtual ~Platform() = default;
+
+  /// The command line's text after the program's own name, as typed.
+  virtual std::string CommandTail() = 0;
+  /// Processes pending window events, then returns.
+  virtual void PumpEvents() = 0;
+
+  /// Attribute bits of a file or directory; throws PlatformError when the
+  /// path cannot be queried.
+  virtual std::uint32_t FileAttributes(const std::string& path) = 0;
+  /// Last modification time; throws PlatformError when it cannot be read.
+  virtual FileStamp FileModified(const std::string& path) = 0;
+
+  /// Copies `source` into a new staging file beside `destination`, checks
+  /// the copy, gives it its final permissions and time and flushes it.
+  /// Returns the staging file's path; throws PlatformError on any failure,
+  /// leaving no staging file behind.
+  virtual std::string StageCopy(const std::string& source, const std::string& destination) = 0;
+  /// Atomically puts the staging file in place of `destination`. Throws
+  /// BusyError when the destination is in use, PlatformError otherwise.
+  virtual void CommitStaged(const std::string& staged, const std::string& destination) = 0;
+  /// Removes a staging file that will not be committed. Never throws.
+  virtual void DiscardStaged(const std::string& staged) noexcept = 0;
+
+  /// Sleeps without using the processor.
+  virtual void Pause(std::chrono::milliseconds duration) = 0;
+  /// A monotonic clock, for bounding waits.
+  virtual std::chrono::steady_clock::time_point Now() = 0;
+
+  /// Starts the program named between the first two double quotes of
+  /// `commandLine`, handing it the rest as its arguments. A backend may
+  /// replace the current process and never return. Throws PlatformError
+  /// when nothing can be started.
+  virtual void StartProgram(const std::string& commandLine, int windowMode) = 0;
+
+  /// Modal box with one OK button; CR LF in `text` starts a new line.
+  /// Without a title the program's title shows.
+  virtual void ShowMessage(const std::string& text, int style,
+                           const std::optional<std::string>& title) = 0;
+  /// Sets the text of label `index` of the progress window.
+  virtual void SetLabelText(int index, const std::string& text) = 0;
+  /// Makes the progress window visible, not modal; returns at once.
+  virtual void ShowProgressWindow() = 0;
+  /// The default system sound.
+  virtual void PlayBeep() = 0;
+  /// Pointer shape over the program's windows (kPointerDefault, kPointerBusy).
+  virtual void SetPointer(int shape) = 0;
+
+  /// The running program file's base name, without folder and extension.
+  virtual std::string ExecutableName() = 0;
+  /// Suffix the decision stage gives a path that has no dot ("" for none).
+  virtual std::string ProgramSuffix() = 0;
+
+  /// Shows the report of a failure nothing handled (`message` is the
+  /// system's text). The caller ends the process afterwards.
+  virtual void ReportFailure(const std::string& message) = 0;
+  /// Ends the process at once with `status`; windows close.
+  [[noreturn]] virtual void End(int status) = 0;
+};
+
+/// Exit statuses.
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitStarted = 0;
+
+}  // namespace quennel

@@ -1,0 +1,36 @@
+#pragma once
+/// The contract between the POSIX backend and the window module it loads
+/// with dlopen on first use. Plain C types only, so the two sides need not
+/// share a C++ runtime's layout; the module links FLTK, the program never.
+
+extern "C" {
+
+/// Bump when the table changes; the backend refuses a module of another version.
+#define QUENNEL_GUI_VERSION 1
+
+struct QuennelGui {
+  int version;
+  /// Connects to the display. Returns 0 when no display can be used.
+  int (*open)(void);
+  /// Processes pending events, then returns.
+  void (*pump)(void);
+  /// Sets the text (UTF-8) of label 0 or 1 of the progress window.
+  void (*set_label)(int index, const char* text);
+  /// Shows the progress window, not modal.
+  void (*show_window)(void);
+  /// Modal box, one OK button; style 64 information, 48 warning. The
+  /// title is never null. "\r\n" in text starts a new line.
+  void (*message)(const char* text, int style, const char* title);
+  /// The default system sound.
+  void (*beep)(void);
+  /// Pointer shape: 0 default, 4 busy.
+  void (*pointer)(int shape);
+  /// Hides the window and closes the display connection (before exec).
+  void (*close)(void);
+};
+
+/// The module's one exported symbol.
+const QuennelGui* quennel_gui(void);
+typedef const QuennelGui* (*QuennelGuiEntry)(void);
+
+}
