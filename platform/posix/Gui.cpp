@@ -1,0 +1,102 @@
+#include "platform/posix/Gui.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "platform/posix/GuiModule.h"
+
+namespace quennel {
+namespace {
+
+std::string ModuleBesideExecutable() {
+  char buffer[4096];
+  const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (n <= 0) return "quennel-fltk.so";
+  std::string exe(buffer, static_cast<size_t>(n));
+  return exe.substr(0, exe.rfind('/') + 1) + "quennel-fltk.so";
+}
+
+bool DisplayNamed() {
+  const char* x11 = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  return (x11 && *x11) || (wayland && *wayland);
+}
+
+/// CR LF becomes a plain line break on a terminal.
+std::string PlainLines(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    out += text[i];
+  }
+  return out;
+}
+
+}  // namespace
+
+const QuennelGui* Gui::Module() {
+  if (module_) {
+    // Reconnect after Close(), for a box that comes after a failed start.
+    if (!connected_) connected_ = module_->open() != 0;
+    return connected_ ? module_ : nullptr;
+  }
+  if (tried_) return nullptr;
+  tried_ = true;
+  if (!DisplayNamed()) return nullptr;
+  if (modulePath_.empty()) modulePath_ = ModuleBesideExecutable();
+  // A missing module or missing GUI libraries mean headless, not failure.
+  void* handle = dlopen(modulePath_.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle) return nullptr;
+  auto entry = reinterpret_cast<QuennelGuiEntry>(dlsym(handle, "quennel_gui"));
+  const QuennelGui* table = entry ? entry() : nullptr;
+  if (!table || table->version != QUENNEL_GUI_VERSION || !table->open()) {
+    dlclose(handle);
+    return nullptr;
+  }
+  module_ = table;
+  connected_ = true;
+  return module_;
+}
+
+void Gui::Pump() {
+  if (connected_) module_->pump();
+}
+
+void Gui::SetLabel(int index, const std::string& text) {
+  if (auto* m = Module()) m->set_label(index, text.c_str());
+}
+
+void Gui::ShowWindow() {
+  if (auto* m = Module()) m->show_window();
+}
+
+void Gui::Message(const std::string& text, int style, const std::string& title) {
+  if (auto* m = Module()) {
+    m->message(text.c_str(), style, title.c_str());
+    return;
+  }
+  std::fprintf(stderr, "%s\n%s\n", title.c_str(), PlainLines(text).c_str());
+  std::fflush(stderr);
+}
+
+void Gui::Beep() {
+  if (auto* m = Module()) m->beep();
+}
+
+void Gui::Pointer(int shape) {
+  // Setting the default pointer needs no window: don't load one for it.
+  if (!connected_ && shape == 0) return;
+  if (auto* m = Module()) m->pointer(shape);
+}
+
+void Gui::Close() {
+  if (!connected_) return;
+  module_->close();
+  connected_ = false;
+}
+
+}  // namespace quennel

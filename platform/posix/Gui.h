@@ -1,0 +1,40 @@
+#pragma once
+/// The window, boxes, beep and pointer on POSIX: the FLTK module when a
+/// display can be used, else headless (boxes go to standard error).
+/// Nothing is loaded until the first call that needs it.
+
+#include <string>
+
+struct QuennelGui;
+
+namespace quennel {
+
+class Gui {
+public:
+  /// `modulePath`: the window module's file; empty looks beside the executable.
+  explicit Gui(std::string modulePath = {}) : modulePath_(std::move(modulePath)) {}
+  Gui(const Gui&) = delete;
+  Gui& operator=(const Gui&) = delete;
+
+  /// True while the module is loaded and connected to a display.
+  bool Connected() const { return connected_; }
+  void Pump();
+  void SetLabel(int index, const std::string& text);
+  void ShowWindow();
+  void Message(const std::string& text, int style, const std::string& title);
+  void Beep();
+  void Pointer(int shape);
+  /// Hides the window and drops the display connection (before exec).
+  void Close();
+
+private:
+  /// The module, loading it on first use; null when headless.
+  const QuennelGui* Module();
+
+  std::string modulePath_;
+  bool tried_ = false;
+  const QuennelGui* module_ = nullptr;
+  bool connected_ = false;
+};
+
+}  // namespace quennel

@@ -1,0 +1,113 @@
+#include "platform/posix/PosixPlatform.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "platform/WindowsQuoting.h"
+
+namespace quennel {
+
+void ThrowSystemError(int error) { throw PlatformError(std::strerror(error)); }
+
+PosixPlatform::PosixPlatform(std::vector<std::string> args) : args_(std::move(args)) {}
+
+PosixPlatform::~PosixPlatform() {
+  while (!staged_.empty()) DiscardStaged(std::string(staged_.begin()->first));
+}
+
+std::string PosixPlatform::CommandTail() { return TailFromArguments(args_); }
+
+void PosixPlatform::PumpEvents() { gui_.Pump(); }
+
+std::uint32_t PosixPlatform::FileAttributes(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) ThrowSystemError(errno);
+  return S_ISDIR(st.st_mode) ? kAttributeDirectory : 0;
+}
+
+FileStamp PosixPlatform::FileModified(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) ThrowSystemError(errno);
+  return FileStamp{static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 +
+                   st.st_mtim.tv_nsec};
+}
+
+void PosixPlatform::Pause(std::chrono::milliseconds duration) {
+  timespec ts{static_cast<time_t>(duration.count() / 1000),
+              static_cast<long>(duration.count() % 1000) * 1'000'000};
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+std::chrono::steady_clock::time_point PosixPlatform::Now() {
+  return std::chrono::steady_clock::now();
+}
+
+void PosixPlatform::StartProgram(const std::string& commandLine, int /*windowMode*/) {
+  const LaunchCommand command = SplitLaunchCommand(commandLine);
+  const char* program = command.program.c_str();
+  // The report names the program that could not be started.
+  const auto fail = [&](int error) {
+    throw PlatformError(std::string(std::strerror(error)) + "\r\n\"" + command.program + "\"");
+  };
+  // Find what cannot be started while the window can still report it.
+  struct stat st;
+  if (stat(program, &st) != 0) fail(errno);
+  if (S_ISDIR(st.st_mode)) fail(EISDIR);
+  if (access(program, X_OK) != 0) fail(errno);
+
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program));
+  for (const std::string& arg : command.args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+
+  // The program takes over this process: no window, display connection or
+  // staging file of ours may outlive the exec.
+  gui_.Close();
+  std::fflush(nullptr);
+  execv(program, argv.data());
+  fail(errno);
+}
+
+void PosixPlatform::ShowMessage(const std::string& text, int style,
+                                const std::optional<std::string>& title) {
+  gui_.Message(text, style, title.value_or("Quennel"));
+}
+
+void PosixPlatform::SetLabelText(int index, const std::string& text) { gui_.SetLabel(index, text); }
+
+void PosixPlatform::ShowProgressWindow() { gui_.ShowWindow(); }
+
+void PosixPlatform::PlayBeep() { gui_.Beep(); }
+
+void PosixPlatform::SetPointer(int shape) { gui_.Pointer(shape); }
+
+std::string PosixPlatform::ExecutableName() {
+  std::string path;
+  char buffer[4096];
+  const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (n > 0) path.assign(buffer, static_cast<size_t>(n));
+  std::string name = path.substr(path.rfind('/') + 1);
+  const size_t dot = name.rfind('.');
+  if (dot != std::string::npos && dot > 0) name.resize(dot);
+  return name.empty() ? "quennel" : name;
+}
+
+std::string PosixPlatform::ProgramSuffix() { return ""; }
+
+void PosixPlatform::ReportFailure(const std::string& message) {
+  gui_.Message("Erreur d'exécution\r\n" + message, kStyleWarning, "Quennel");
+}
+
+void PosixPlatform::End(int status) {
+  gui_.Close();
+  std::fflush(nullptr);
+  _exit(status);
+}
+
+}  // namespace quennel

@@ -1,0 +1,51 @@
+#pragma once
+/// The Platform of POSIX systems: files through stat/open/rename, the start
+/// through execv, and the window through a module loaded on first use.
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+#include "platform/posix/Gui.h"
+
+namespace quennel {
+
+class PosixPlatform : public Platform {
+public:
+  /// `args` are the program's arguments, its own name excluded.
+  explicit PosixPlatform(std::vector<std::string> args);
+  ~PosixPlatform() override;
+
+  std::string CommandTail() override;
+  void PumpEvents() override;
+  std::uint32_t FileAttributes(const std::string& path) override;
+  FileStamp FileModified(const std::string& path) override;
+  std::string StageCopy(const std::string& source, const std::string& destination) override;
+  void CommitStaged(const std::string& staged, const std::string& destination) override;
+  void DiscardStaged(const std::string& staged) noexcept override;
+  void Pause(std::chrono::milliseconds duration) override;
+  std::chrono::steady_clock::time_point Now() override;
+  void StartProgram(const std::string& commandLine, int windowMode) override;
+  void ShowMessage(const std::string& text, int style,
+                   const std::optional<std::string>& title) override;
+  void SetLabelText(int index, const std::string& text) override;
+  void ShowProgressWindow() override;
+  void PlayBeep() override;
+  void SetPointer(int shape) override;
+  std::string ExecutableName() override;
+  std::string ProgramSuffix() override;
+  void ReportFailure(const std::string& message) override;
+  [[noreturn]] void End(int status) override;
+
+private:
+  std::vector<std::string> args_;
+  Gui gui_;
+  /// Open, locked staging files by path, until committed or discarded.
+  std::map<std::string, int> staged_;
+};
+
+/// A PlatformError carrying strerror's text for `error` (in the user's locale).
+[[noreturn]] void ThrowSystemError(int error);
+
+}  // namespace quennel

@@ -1,0 +1,27 @@
+/// Start-up on POSIX: create F_Main and run its load handler.
+
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+#include "platform/Version.h"
+#include "platform/posix/PosixPlatform.h"
+#include "update/F_Main.h"
+
+int main(int argc, char** argv) {
+  using namespace quennel;
+  std::setlocale(LC_ALL, "");  // error texts in the user's language
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::puts("Quennel " QUENNEL_VERSION_TEXT);
+    return 0;
+  }
+  PosixPlatform platform(std::vector<std::string>(argv + 1, argv + argc));
+  try {
+    F_Main form(platform);
+    form.Form_Load();
+  } catch (const std::exception& failure) {
+    platform.ReportFailure(failure.what());
+  }
+  platform.End(kExitFailure);
+}

@@ -1,0 +1,22 @@
+#include "update/F_Main.h"
+
+namespace quennel {
+
+void F_Main::DecisionStage() {
+  platform_.PumpEvents();
+  // The dot test looks at the whole path, folders included.
+  const std::string suffix = platform_.ProgramSuffix();
+  if (SourcePath.find('.') == std::string::npos) SourcePath += suffix;
+  if (DestPath.find('.') == std::string::npos) DestPath += suffix;
+  platform_.PumpEvents();
+
+  if (DestPath == SourcePath) LaunchTarget(true);
+  if (!FileExists(SourcePath)) LaunchTarget(true);
+  if (FileExists(DestPath)) {
+    const FileStamp source = platform_.FileModified(SourcePath);
+    const FileStamp dest = platform_.FileModified(DestPath);
+    if (source <= dest) LaunchTarget(true);
+  }
+}
+
+}  // namespace quennel

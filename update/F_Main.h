@@ -1,0 +1,87 @@
+#pragma once
+/// F_Main: Quennel's one object. It holds the two paths and the pass-through
+/// arguments, and its load handler does the whole job: read the command
+/// line, decide, replace, start the installed program.
+
+#include <array>
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/Platform.h"
+
+namespace quennel {
+
+/// The usage message, shown for a malformed command line or an empty path.
+inline constexpr const char* kUsageText =
+    "Donnez le programme source entre guillements, un espace, et le programme "
+    "destination entre guillemets en paramètre svp.";
+
+/// The marker appended to the started program's arguments unless a new
+/// version went in cleanly.
+inline constexpr const char* kMarker = "(~!~)";
+
+/// How long a replacement waits for an installed program that is in use.
+inline constexpr std::chrono::milliseconds kBusyWaitLimit{60'000};
+/// Pause between two tries at a busy destination.
+inline constexpr std::chrono::milliseconds kBusyRetryPause{20};
+
+/// The three fields the command line fills.
+struct CommandLineFields {
+  std::string SourcePath;
+  std::string DestPath;
+  std::string ExtraArgs;
+};
+
+/// The command-line grammar: two double-quoted paths, then the rest.
+/// Returns nothing when the text is malformed; paths may come back empty.
+std::optional<CommandLineFields> ParseCommandLine(std::string_view tail);
+
+/// One of the progress window's two labels.
+class Label {
+public:
+  Label(Platform& platform, int index) : platform_(&platform), index_(index) {}
+  void SetText(const std::string& text) { platform_->SetLabelText(index_, text); }
+
+private:
+  Platform* platform_;
+  int index_;
+};
+
+class F_Main {
+public:
+  explicit F_Main(Platform& platform, std::chrono::milliseconds busyWaitLimit = kBusyWaitLimit)
+      : E{{Label(platform, 0), Label(platform, 1)}}, platform_(platform), busyWaitLimit_(busyWaitLimit) {}
+
+  /// Runs every stage; ends the process through the platform.
+  void Form_Load();
+
+  /// True for an existing file that is not a directory; never throws.
+  bool FileExists(const std::string& path);
+  /// Starts the installed program and ends the process.
+  [[noreturn]] void LaunchTarget(bool withMarker);
+  /// Carriage return, line feed.
+  static std::string LineBreak() { return "\r\n"; }
+
+  std::string SourcePath;
+  std::string DestPath;
+  std::string ExtraArgs;
+  /// The progress window's label array.
+  std::array<Label, 2> E;
+
+private:
+  [[noreturn]] void UsageExit();
+  void CommandLineStage();
+  void DecisionStage();
+  void WindowStage();
+  void ReplacementStage();
+  /// Puts the staged copy in place, trying again while the destination is busy.
+  void CommitWhenFree(const std::string& staged);
+  void ShowCopyError(const std::string& errorText, const std::string& copyContext);
+
+  Platform& platform_;
+  std::chrono::milliseconds busyWaitLimit_;
+};
+
+}  // namespace quennel

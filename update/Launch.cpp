@@ -1,0 +1,17 @@
+#include "update/F_Main.h"
+
+#include <cstdlib>
+
+namespace quennel {
+
+void F_Main::LaunchTarget(bool withMarker) {
+  platform_.PumpEvents();
+  if (withMarker) ExtraArgs += std::string(" ") + kMarker;
+  const std::string commandLine = "\"" + DestPath + "\" " + ExtraArgs;
+  platform_.StartProgram(commandLine, kWindowNormal);
+  platform_.SetPointer(kPointerDefault);
+  platform_.End(kExitStarted);
+  std::abort();  // End never returns; this only tells the compiler so
+}
+
+}  // namespace quennel
