@@ -1,0 +1,148 @@
+#pragma once
+/// An in-memory platform for driving F_Main in tests: files with contents
+/// and times, failures to inject, and a record of everything the user would
+/// see (window, labels, boxes, beeps, pointer) and what was started.
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+#include "platform/WindowsQuoting.h"
+#include "update/F_Main.h"
+
+namespace quennel::testing {
+
+/// Thrown by the fake End() so a test gets control back.
+struct Ended {
+  int status;
+};
+
+struct FakeFile {
+  std::string data;
+  std::int64_t time = 0;
+  bool directory = false;
+};
+
+struct ShownMessage {
+  std::string text;
+  int style;
+  std::string title;  // "<none>" when no title was given
+  bool windowVisible;  // whether the progress window was on screen behind it
+};
+
+class FakePlatform : public Platform {
+public:
+  // Set up by the test.
+  std::string tail;
+  std::map<std::string, FakeFile> files;
+  std::string suffix = ".EXE";
+  std::optional<std::string> copyError;  // StageCopy fails with this text
+  int busyCommits = 0;                   // commits refused as busy; -1 for ever
+  std::string busyText = "Le processus ne peut pas accéder au fichier.";
+
+  // What happened.
+  std::vector<std::string> events;  // visible effects, in order
+  std::vector<ShownMessage> messages;
+  std::string labels[2];
+  bool windowShown = false;
+  int pointer = kPointerDefault;
+  std::optional<std::string> started;
+  std::optional<std::string> report;  // text of the unhandled-failure report
+  int beeps = 0;
+  int commitTries = 0;
+  std::chrono::milliseconds waited{0};
+
+  std::string CommandTail() override { return tail; }
+  void PumpEvents() override {}
+
+  std::uint32_t FileAttributes(const std::string& path) override {
+    return Find(path).directory ? kAttributeDirectory : 0;
+  }
+  FileStamp FileModified(const std::string& path) override { return FileStamp{Find(path).time}; }
+
+  std::string StageCopy(const std::string& source, const std::string& destination) override {
+    if (copyError) throw PlatformError(*copyError);
+    const FakeFile& from = Find(source);
+    if (from.directory) throw PlatformError("Is a directory");
+    const std::string staged = destination + ".staged";
+    files[staged] = from;
+    return staged;
+  }
+  void CommitStaged(const std::string& staged, const std::string& destination) override {
+    ++commitTries;
+    auto dest = files.find(destination);
+    if (dest != files.end() && dest->second.directory) throw PlatformError("Is a directory");
+    if (busyCommits != 0) {
+      if (busyCommits > 0) --busyCommits;
+      throw BusyError(busyText);
+    }
+    files[destination] = Find(staged);
+    files.erase(staged);
+    events.push_back("replaced");
+  }
+  void DiscardStaged(const std::string& staged) noexcept override { files.erase(staged); }
+
+  void Pause(std::chrono::milliseconds duration) override { waited += duration; }
+  std::chrono::steady_clock::time_point Now() override {
+    return std::chrono::steady_clock::time_point{} + waited;
+  }
+
+  void StartProgram(const std::string& commandLine, int windowMode) override {
+    const LaunchCommand command = SplitLaunchCommand(commandLine);
+    auto it = files.find(command.program);
+    if (it == files.end() || it->second.directory) throw PlatformError("cannot start");
+    if (windowMode != kWindowNormal) throw PlatformError("wrong window mode");
+    started = commandLine;
+    events.push_back("start");
+  }
+
+  void ShowMessage(const std::string& text, int style,
+                   const std::optional<std::string>& title) override {
+    messages.push_back({text, style, title.value_or("<none>"), windowShown});
+    events.push_back("message");
+  }
+  void SetLabelText(int index, const std::string& text) override { labels[index] = text; }
+  void ShowProgressWindow() override {
+    windowShown = true;
+    events.push_back("show");
+  }
+  void PlayBeep() override {
+    ++beeps;
+    events.push_back("beep");
+  }
+  void SetPointer(int shape) override {
+    pointer = shape;
+    events.push_back("pointer " + std::to_string(shape));
+  }
+  std::string ExecutableName() override { return "quennel"; }
+  std::string ProgramSuffix() override { return suffix; }
+  void ReportFailure(const std::string& message) override { report = message; }
+  [[noreturn]] void End(int status) override {
+    events.push_back("end " + std::to_string(status));
+    throw Ended{status};
+  }
+
+  /// Runs Quennel the way start-up does; returns the exit status.
+  int Run(std::chrono::milliseconds busyWaitLimit = kBusyWaitLimit) {
+    F_Main form(*this, busyWaitLimit);
+    try {
+      form.Form_Load();
+    } catch (const Ended& end) {
+      return end.status;
+    } catch (const PlatformError& failure) {
+      ReportFailure(failure.what());
+    }
+    return kExitFailure;
+  }
+
+private:
+  const FakeFile& Find(const std::string& path) {
+    auto it = files.find(path);
+    if (it == files.end()) throw PlatformError("No such file or directory");
+    return it->second;
+  }
+};
+
+}  // namespace quennel::testing

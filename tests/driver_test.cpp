@@ -1,0 +1,259 @@
+#include <gtest/gtest.h>
+
+#include "tests/FakePlatform.h"
+
+namespace quennel {
+namespace {
+
+using testing::FakeFile;
+using testing::FakePlatform;
+
+constexpr const char* kSource = "S:\\NEW\\PROG.EXE";
+constexpr const char* kDest = "C:\\APP\\PROG.EXE";
+
+std::string Tail(const std::string& source, const std::string& dest, const std::string& extra) {
+  return "\"" + source + "\" \"" + dest + "\" " + extra;
+}
+
+/// One run of the decision table: which files exist, and what the user
+/// ends up with.
+struct DecisionCase {
+  const char* name;
+  const char* source;
+  const char* dest;
+  std::optional<FakeFile> sourceFile;
+  std::optional<FakeFile> destFile;
+  const char* suffix;
+  // Expected.
+  const char* started;  // nullptr: nothing could be started
+  bool replaced;
+};
+
+const FakeFile kNew{"new bits", 200};
+const FakeFile kOld{"old bits", 100};
+const FakeFile kOlder{"new bits", 50};
+const FakeFile kSameTime{"other bits", 100};
+const FakeFile kFolder{"", 300, true};
+
+const DecisionCase kDecisions[] = {
+    {"source newer", kSource, kDest, kNew, kOld, ".EXE", "\"C:\\APP\\PROG.EXE\" x", true},
+    {"source older", kSource, kDest, kOlder, kOld, ".EXE", "\"C:\\APP\\PROG.EXE\" x (~!~)",
+     false},
+    {"equal times", kSource, kDest, kSameTime, kOld, ".EXE", "\"C:\\APP\\PROG.EXE\" x (~!~)",
+     false},
+    {"missing source", kSource, kDest, std::nullopt, kOld, ".EXE",
+     "\"C:\\APP\\PROG.EXE\" x (~!~)", false},
+    {"missing source and destination", kSource, kDest, std::nullopt, std::nullopt, ".EXE", nullptr,
+     false},
+    {"missing destination", kSource, kDest, kNew, std::nullopt, ".EXE", "\"C:\\APP\\PROG.EXE\" x",
+     true},
+    {"same path", kDest, kDest, kNew, kOld, ".EXE", "\"C:\\APP\\PROG.EXE\" x (~!~)", false},
+    {"source is a folder", kSource, kDest, kFolder, kOld, ".EXE", "\"C:\\APP\\PROG.EXE\" x (~!~)",
+     false},
+    {"suffix makes the paths equal", "C:\\APP\\PROG", kDest, kNew, kOld, ".EXE",
+     "\"C:\\APP\\PROG.EXE\" x (~!~)", false},
+    {"dot in a folder name", "S:\\V1.0\\PROG", "C:\\V1.0\\PROG", kNew, kOld, ".EXE",
+     "\"C:\\V1.0\\PROG\" x", true},
+    {"no suffix on POSIX", "/srv/new/prog", "/opt/app/prog", kNew, kOld, "",
+     "\"/opt/app/prog\" x", true},
+    {"case differs, same file on disk", "C:\\APP\\prog.exe", kDest, kOld, kOld, ".EXE",
+     "\"C:\\APP\\PROG.EXE\" x (~!~)", false},
+};
+
+TEST(Decision, Table) {
+  for (const DecisionCase& c : kDecisions) {
+    SCOPED_TRACE(c.name);
+    FakePlatform platform;
+    platform.suffix = c.suffix;
+    platform.tail = Tail(c.source, c.dest, "x");
+    // Paths as the decision stage completes them.
+    auto complete = [&](std::string path) {
+      return path.find('.') == std::string::npos ? path + c.suffix : path;
+    };
+    const std::string source = complete(c.source), dest = complete(c.dest);
+    if (c.destFile) platform.files[dest] = *c.destFile;
+    if (c.sourceFile && source != dest) platform.files[source] = *c.sourceFile;
+    const std::string before = c.destFile ? c.destFile->data : "";
+
+    const int status = platform.Run();
+
+    if (c.started) {
+      EXPECT_EQ(status, kExitStarted);
+      EXPECT_EQ(platform.started.value_or("<nothing>"), c.started);
+    } else {
+      EXPECT_EQ(status, kExitFailure);
+      EXPECT_FALSE(platform.started.has_value());
+      EXPECT_TRUE(platform.report.has_value());
+    }
+    EXPECT_EQ(platform.windowShown, c.replaced);
+    EXPECT_EQ(platform.beeps, c.replaced ? 2 : 0);
+    EXPECT_TRUE(platform.messages.empty());
+    if (c.replaced) {
+      EXPECT_EQ(platform.files[dest].data, c.sourceFile->data);
+      EXPECT_EQ(platform.files[dest].time, c.sourceFile->time);
+    } else if (c.destFile) {
+      EXPECT_EQ(platform.files[dest].data, before);
+    }
+    EXPECT_EQ(platform.files.count(dest + ".staged"), 0u);
+  }
+}
+
+TEST(Decision, DestinationFolderFailsTheCopyAndTheStart) {
+  FakePlatform platform;
+  platform.tail = Tail(kSource, kDest, "");
+  platform.files[kSource] = kNew;
+  platform.files[kDest] = kFolder;
+  EXPECT_EQ(platform.Run(), kExitFailure);
+  EXPECT_TRUE(platform.windowShown);
+  ASSERT_EQ(platform.messages.size(), 1u);
+  EXPECT_EQ(platform.messages[0].text, "Is a directory\r\nCopy S:\\NEW\\PROG.EXE, C:\\APP\\PROG.EXE");
+  EXPECT_EQ(platform.messages[0].style, 48);
+  EXPECT_EQ(platform.messages[0].title, "quennel");
+  EXPECT_EQ(platform.beeps, 1);
+  EXPECT_TRUE(platform.files[kDest].directory);
+  EXPECT_EQ(platform.report.value_or(""), "cannot start");
+}
+
+/// The launch command line, exactly: one space after the quoted path, and
+/// the marker after another space.
+TEST(Launch, CommandLines) {
+  struct Case {
+    const char* extra;
+    bool marker;
+    const char* expected;
+  } cases[] = {
+      {"", false, "\"C:\\APP\\PROG.EXE\" "},
+      {"", true, "\"C:\\APP\\PROG.EXE\"  (~!~)"},
+      {"x y", true, "\"C:\\APP\\PROG.EXE\" x y (~!~)"},
+      {"x y", false, "\"C:\\APP\\PROG.EXE\" x y"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expected);
+    FakePlatform platform;
+    platform.files[kDest] = kOld;
+    F_Main form(platform);
+    form.DestPath = kDest;
+    form.ExtraArgs = c.extra;
+    EXPECT_THROW(form.LaunchTarget(c.marker), testing::Ended);
+    EXPECT_EQ(platform.started.value_or("<nothing>"), c.expected);
+    // The pointer goes back to normal only once the program is started.
+    ASSERT_GE(platform.events.size(), 3u);
+    EXPECT_EQ(platform.events[platform.events.size() - 3], "start");
+    EXPECT_EQ(platform.events[platform.events.size() - 2], "pointer 0");
+    EXPECT_EQ(platform.events.back(), "end 0");
+  }
+}
+
+TEST(Launch, UnstartableProgramIsReportedAndNothingElseRuns) {
+  FakePlatform platform;
+  F_Main form(platform);
+  form.DestPath = kDest;
+  EXPECT_THROW(form.LaunchTarget(true), PlatformError);
+  EXPECT_FALSE(platform.started.has_value());
+  EXPECT_TRUE(platform.events.empty());
+}
+
+class Replacement : public ::testing::Test {
+protected:
+  void SetUp() override {
+    platform.tail = Tail(kSource, kDest, "/x");
+    platform.files[kSource] = kNew;
+    platform.files[kDest] = kOld;
+  }
+  void ExpectOldCopyKeptWithMarker() {
+    EXPECT_EQ(platform.files[kDest].data, "old bits");
+    EXPECT_EQ(platform.files[kDest].time, 100);
+    EXPECT_EQ(platform.files.count(std::string(kDest) + ".staged"), 0u);
+    EXPECT_EQ(platform.started.value_or(""), "\"C:\\APP\\PROG.EXE\" /x (~!~)");
+    EXPECT_EQ(platform.beeps, 1);
+  }
+  FakePlatform platform;
+};
+
+TEST_F(Replacement, GoodCopy) {
+  EXPECT_EQ(platform.Run(), kExitStarted);
+  EXPECT_EQ(platform.files[kDest].data, "new bits");
+  EXPECT_EQ(platform.files[kDest].time, 200);
+  EXPECT_EQ(platform.files[kSource].data, "new bits");
+  EXPECT_EQ(platform.started.value_or(""), "\"C:\\APP\\PROG.EXE\" /x");
+  EXPECT_TRUE(platform.messages.empty());
+  const std::vector<std::string> expected = {"pointer 4", "show",      "beep",  "replaced",
+                                             "beep",      "start",     "pointer 0", "end 0"};
+  EXPECT_EQ(platform.events, expected);
+}
+
+TEST_F(Replacement, WindowTexts) {
+  platform.Run();
+  EXPECT_EQ(platform.labels[0], "Installation de la nouvelle version de C:\\APP\\PROG.EXE");
+  EXPECT_EQ(platform.labels[1], "(Copie de S:\\NEW\\PROG.EXE dans C:\\APP\\PROG.EXE)");
+}
+
+TEST_F(Replacement, WindowTextsShowCompletedPaths) {
+  platform.tail = Tail("S:\\NEW\\PROG", "C:\\APP\\PROG", "");
+  platform.files["S:\\NEW\\PROG.EXE"] = kNew;
+  platform.Run();
+  EXPECT_EQ(platform.labels[1], "(Copie de S:\\NEW\\PROG.EXE dans C:\\APP\\PROG.EXE)");
+}
+
+TEST_F(Replacement, FailedCopyKeepsTheInstalledProgram) {
+  platform.copyError = "Accès refusé.";
+  EXPECT_EQ(platform.Run(), kExitStarted);
+  ExpectOldCopyKeptWithMarker();
+  ASSERT_EQ(platform.messages.size(), 1u);
+  EXPECT_EQ(platform.messages[0].text, "Accès refusé.\r\nCopy S:\\NEW\\PROG.EXE, C:\\APP\\PROG.EXE");
+  EXPECT_EQ(platform.messages[0].style, 48);
+  EXPECT_EQ(platform.messages[0].title, "quennel");
+  EXPECT_TRUE(platform.messages[0].windowVisible);
+}
+
+TEST_F(Replacement, BusyDestinationReleasedAfterAWhile) {
+  platform.busyCommits = 5;
+  EXPECT_EQ(platform.Run(), kExitStarted);
+  EXPECT_EQ(platform.files[kDest].data, "new bits");
+  EXPECT_EQ(platform.started.value_or(""), "\"C:\\APP\\PROG.EXE\" /x");
+  EXPECT_EQ(platform.commitTries, 6);
+  EXPECT_TRUE(platform.messages.empty());
+  EXPECT_EQ(platform.beeps, 2);
+  // It slept between tries instead of spinning.
+  EXPECT_EQ(platform.waited, 5 * kBusyRetryPause);
+}
+
+TEST_F(Replacement, BusyForGoodGivesUpAtTheBound) {
+  platform.busyCommits = -1;
+  const std::chrono::milliseconds limit{1000};
+  EXPECT_EQ(platform.Run(limit), kExitStarted);
+  ExpectOldCopyKeptWithMarker();
+  ASSERT_EQ(platform.messages.size(), 1u);
+  EXPECT_EQ(platform.messages[0].text, platform.busyText +
+                                           "\r\nCopy S:\\NEW\\PROG.EXE, C:\\APP\\PROG.EXE");
+  EXPECT_GE(platform.waited, limit);
+  EXPECT_LE(platform.waited, limit + kBusyRetryPause);
+}
+
+TEST_F(Replacement, DefaultBoundIsOneMinute) {
+  platform.busyCommits = -1;
+  platform.Run();
+  EXPECT_GE(platform.waited, std::chrono::seconds(60));
+  EXPECT_LT(platform.waited, std::chrono::seconds(61));
+}
+
+TEST_F(Replacement, SourceVanishedBeforeTheCopy) {
+  // Found at the decision, gone when the copy starts.
+  struct Vanishing : FakePlatform {
+    std::string StageCopy(const std::string& source, const std::string& dest) override {
+      files.erase(source);
+      return FakePlatform::StageCopy(source, dest);
+    }
+  } vanishing;
+  vanishing.tail = platform.tail;
+  vanishing.files = platform.files;
+  EXPECT_EQ(vanishing.Run(), kExitStarted);
+  EXPECT_EQ(vanishing.files[kDest].data, "old bits");
+  ASSERT_EQ(vanishing.messages.size(), 1u);
+  EXPECT_EQ(vanishing.messages[0].text,
+            "No such file or directory\r\nCopy S:\\NEW\\PROG.EXE, C:\\APP\\PROG.EXE");
+  EXPECT_EQ(vanishing.started.value_or(""), "\"C:\\APP\\PROG.EXE\" /x (~!~)");
+}
+
+}  // namespace
+}  // namespace quennel
