@@ -1,0 +1,123 @@
+#include "platform/win32/Win32Platform.h"
+
+#include <vector>
+
+#include "platform/WindowsQuoting.h"
+#include "platform/win32/SystemError.h"
+#include "platform/win32/Text.h"
+
+namespace quennel::win32 {
+
+Win32Platform::~Win32Platform() {
+  for (auto& entry : staged_) CloseHandle(entry.second);
+}
+
+std::string Win32Platform::CommandTail() { return CommandTailOf(GetCommandLineW()); }
+
+void Win32Platform::PumpEvents() {
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+}
+
+std::uint32_t Win32Platform::FileAttributes(const std::string& path) {
+  const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) ThrowLastError();
+  return attributes;
+}
+
+FileStamp Win32Platform::FileModified(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data)) ThrowLastError();
+  const FILETIME& time = data.ftLastWriteTime;
+  return FileStamp{static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) |
+                                             time.dwLowDateTime)};
+}
+
+void Win32Platform::Pause(std::chrono::milliseconds duration) {
+  // Waits on the message queue too, so the window keeps painting.
+  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(duration.count());
+  for (ULONGLONG now = GetTickCount64(); now < deadline; now = GetTickCount64()) {
+    MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(deadline - now), QS_ALLINPUT,
+                                MWMO_INPUTAVAILABLE);
+    PumpEvents();
+  }
+}
+
+std::chrono::steady_clock::time_point Win32Platform::Now() { return std::chrono::steady_clock::now(); }
+
+void Win32Platform::StartProgram(const std::string& commandLine, int windowMode) {
+  const std::wstring program = Wide(SplitLaunchCommand(commandLine).program);
+  // CreateProcessW may write into the command line, so it gets a copy.
+  std::wstring line = Wide(commandLine);
+  std::vector<wchar_t> buffer(line.begin(), line.end());
+  buffer.push_back(L'\0');
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = static_cast<WORD>(windowMode == kWindowNormal ? SW_SHOWNORMAL : windowMode);
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(program.empty() ? nullptr : program.c_str(), buffer.data(), nullptr, nullptr,
+                      FALSE, 0, nullptr, nullptr, &startup, &process))
+    ThrowLastError();
+  // The started program may bring its window to the front.
+  AllowSetForegroundWindow(process.dwProcessId);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+}
+
+HWND Win32Platform::Owner() const {
+  const HWND window = window_.Handle();
+  return window && IsWindowVisible(window) ? window : nullptr;
+}
+
+void Win32Platform::ShowMessage(const std::string& text, int style,
+                                const std::optional<std::string>& title) {
+  MessageBoxW(Owner(), Wide(text).c_str(), title ? Wide(*title).c_str() : L"Quennel",
+              static_cast<UINT>(style) | MB_OK | MB_SETFOREGROUND);
+}
+
+void Win32Platform::SetLabelText(int index, const std::string& text) { window_.SetLabel(index, Wide(text)); }
+
+void Win32Platform::ShowProgressWindow() {
+  // Without a desktop to show it on, the replacement still goes ahead.
+  window_.Show();
+}
+
+void Win32Platform::PlayBeep() { MessageBeep(MB_OK); }
+
+void Win32Platform::SetPointer(int shape) {
+  window_.SetCursorShape(LoadCursorW(nullptr, shape == kPointerBusy ? IDC_WAIT : IDC_ARROW));
+}
+
+std::string Win32Platform::ExecutableName() {
+  std::wstring path(MAX_PATH, L'\0');
+  while (true) {
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) ThrowLastError();
+    if (length < path.size()) {
+      path.resize(length);
+      break;
+    }
+    path.resize(path.size() * 2);
+  }
+  const size_t slash = path.find_last_of(L"\\/");
+  std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
+  const size_t dot = name.rfind(L'.');
+  if (dot != std::wstring::npos) name.resize(dot);
+  return Utf8(name);
+}
+
+std::string Win32Platform::ProgramSuffix() { return ".EXE"; }
+
+void Win32Platform::ReportFailure(const std::string& message) {
+  MessageBoxW(Owner(), Wide("Erreur d'exécution\r\n" + message).c_str(), L"Quennel",
+              MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+}
+
+void Win32Platform::End(int status) { ExitProcess(static_cast<UINT>(status)); }
+
+}  // namespace quennel::win32
