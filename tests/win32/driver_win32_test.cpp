@@ -1,0 +1,125 @@
+/// The whole driver on the real Windows backend and real files; only the
+/// command line, the message boxes and the end of the process are caught.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "platform/win32/Win32Platform.h"
+#include "tests/win32/Support.h"
+#include "update/F_Main.h"
+
+namespace quennel::win32 {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Utf8;
+
+struct Ended {
+  int status;
+};
+
+class CaughtPlatform : public Win32Platform {
+public:
+  explicit CaughtPlatform(std::string tail) : tail_(std::move(tail)) {}
+  std::string CommandTail() override { return tail_; }
+  void ShowMessage(const std::string& text, int style, const std::optional<std::string>& title) override {
+    messages.push_back(text);
+    styles.push_back(style);
+    Win32Platform::ShowMessage(text, style, title);  // no desktop here: returns at once
+  }
+  [[noreturn]] void End(int status) override { throw Ended{status}; }
+
+  std::vector<std::string> messages;
+  std::vector<int> styles;
+
+private:
+  std::string tail_;
+};
+
+class DriverTest : public testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_TRUE(CreateDirectoryW(newFolder.c_str(), nullptr));
+    test::WriteBytes(installed, oldBits);
+    test::SetModified(installed, test::Day(100));
+    test::WriteBytes(source, newBits);
+    test::SetModified(source, test::Day(200));
+  }
+
+  /// Runs the driver to its end; the exit status.
+  int Run(CaughtPlatform& platform, std::chrono::milliseconds busyLimit) {
+    F_Main form(platform, busyLimit);
+    try {
+      form.Form_Load();
+    } catch (const Ended& ended) {
+      return ended.status;
+    }
+    ADD_FAILURE() << "the driver returned without ending";
+    return -1;
+  }
+
+  std::string Tail(const std::string& extra) const {
+    std::string tail = "\"";  // built up in steps: GCC 12 misreads "x" + string as overlapping
+    tail += Utf8(source);
+    tail += "\" \"";
+    tail += Utf8(installed);
+    tail += "\" ";
+    return tail + extra;
+  }
+  std::wstring Launched(const std::wstring& extra) const { return L"\"" + installed + L"\" " + extra; }
+
+  test::TempFolder folder;
+  const std::wstring newFolder = folder.path() + L"nouvelle version";
+  const std::wstring source = newFolder + L"\\Mon programme.exe";
+  const std::wstring installed = folder.path() + L"Mon programme \u00e9 \u00fc \u4e2d.exe";
+  // The helper records its command line; the new version is it with a tail.
+  const std::string oldBits = test::ReadBytes(test::HelperPath());
+  const std::string newBits = oldBits + "nouvelle version";
+};
+
+TEST_F(DriverTest, ReplacesOnceReleasedAndStartsWithoutMarker) {
+  test::Child holder = test::HoldFile(installed, 800);
+  CaughtPlatform platform(Tail("x \"y z\""));
+  EXPECT_EQ(Run(platform, 20s), kExitStarted);
+  EXPECT_TRUE(test::HasBytes(installed, newBits));
+  EXPECT_EQ(platform.FileModified(Utf8(installed)), platform.FileModified(Utf8(source)));
+  EXPECT_EQ(test::AwaitRecord(installed, 20s), Launched(L"x \"y z\""));
+  EXPECT_TRUE(platform.messages.empty());
+  EXPECT_EQ(folder.Names().size(), 2u);  // the program and its record
+}
+
+TEST_F(DriverTest, GivesUpAtTheBoundAndStartsTheOldOneWithMarker) {
+  test::Child running = test::RunProgram(installed, 30000);
+  CaughtPlatform platform(Tail("x"));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Run(platform, 1s), kExitStarted);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 1s);
+  EXPECT_TRUE(test::HasBytes(installed, oldBits));
+  EXPECT_EQ(test::AwaitRecord(installed, 20s), Launched(L"x (~!~)"));
+  ASSERT_EQ(platform.messages.size(), 1u);
+  EXPECT_EQ(platform.styles[0], kStyleWarning);
+  EXPECT_NE(platform.messages[0].find(Utf8(installed)), std::string::npos);
+  EXPECT_EQ(folder.Names().size(), 2u);  // no staging file left
+}
+
+TEST_F(DriverTest, UpToDateStartsWithMarkerAndNoWindow) {
+  test::SetModified(source, test::Day(50));
+  CaughtPlatform platform(Tail(""));
+  EXPECT_EQ(Run(platform, 1s), kExitStarted);
+  EXPECT_TRUE(test::HasBytes(installed, oldBits));
+  EXPECT_EQ(test::AwaitRecord(installed, 20s), Launched(L" (~!~)"));
+  EXPECT_EQ(platform.Window().Handle(), nullptr);
+  EXPECT_TRUE(platform.messages.empty());
+}
+
+TEST_F(DriverTest, MissingInstalledCopyIsInstalled) {
+  ASSERT_TRUE(DeleteFileW(installed.c_str()));
+  CaughtPlatform platform(Tail("--premier"));
+  EXPECT_EQ(Run(platform, 1s), kExitStarted);
+  EXPECT_TRUE(test::HasBytes(installed, newBits));
+  EXPECT_EQ(test::AwaitRecord(installed, 20s), Launched(L"--premier"));
+}
+
+}  // namespace
+}  // namespace quennel::win32

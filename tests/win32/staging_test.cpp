@@ -1,0 +1,147 @@
+#include <windows.h>
+
+#include <algorithm>
+
+#include <gtest/gtest.h>
+
+#include "platform/win32/Win32Platform.h"
+#include "tests/win32/Support.h"
+
+namespace quennel::win32 {
+namespace {
+
+using test::Utf8;
+
+class StagingTest : public testing::Test {
+protected:
+  void SetUp() override {
+    test::WriteBytes(source, newBits);
+    test::SetModified(source, test::Day(200));
+    test::WriteBytes(dest, oldBits);
+    test::SetModified(dest, test::Day(100));
+  }
+
+  /// Files in the folder other than the source and the destination.
+  std::vector<std::wstring> Others() const {
+    std::vector<std::wstring> names = folder.Names();
+    std::erase_if(names, [](const std::wstring& name) {
+      return name == L"nouveau \u00fc.exe" || name == L"programme \u00e9 \u4e2d.exe";
+    });
+    return names;
+  }
+
+  test::TempFolder folder;
+  const std::wstring source = folder.path() + L"nouveau \u00fc.exe";
+  const std::wstring dest = folder.path() + L"programme \u00e9 \u4e2d.exe";
+  // Several chunks and an odd tail.
+  const std::string newBits = test::Pattern((5u << 19) + 7, 1);
+  const std::string oldBits = test::Pattern(1000, 2);
+  Win32Platform platform;
+};
+
+TEST_F(StagingTest, ReplacementPutsTheNewBitsAndTheirTimeInPlace) {
+  const std::string staged = platform.StageCopy(Utf8(source), Utf8(dest));
+  EXPECT_TRUE(test::HasBytes(dest, oldBits));  // nothing replaced before the commit
+  platform.CommitStaged(staged, Utf8(dest));
+  EXPECT_TRUE(test::HasBytes(dest, newBits));
+  EXPECT_EQ(platform.FileModified(Utf8(dest)), platform.FileModified(Utf8(source)));
+  EXPECT_TRUE(test::HasBytes(source, newBits));
+  EXPECT_TRUE(Others().empty());
+}
+
+TEST_F(StagingTest, StagingFileSitsBesideTheDestinationAndIsGuarded) {
+  const std::string staged = platform.StageCopy(Utf8(source), Utf8(dest));
+  const std::vector<std::wstring> others = Others();
+  ASSERT_EQ(others.size(), 1u);
+  EXPECT_EQ(Utf8(folder.path() + others[0]), staged);
+  EXPECT_EQ(others[0].rfind(L"programme \u00e9 \u4e2d.exe.quennel~", 0), 0u);
+  // Another run's cleanup cannot take it while this run holds it.
+  EXPECT_FALSE(DeleteFileW((folder.path() + others[0]).c_str()));
+  platform.DiscardStaged(staged);
+  EXPECT_TRUE(Others().empty());
+  EXPECT_TRUE(test::HasBytes(dest, oldBits));
+}
+
+TEST_F(StagingTest, StaleStagingFilesGoLiveOnesStay) {
+  const std::wstring stale = folder.path() + L"programme \u00e9 \u4e2d.exe.quennel~0123456789abcdef.tmp";
+  const std::wstring live = folder.path() + L"programme \u00e9 \u4e2d.exe.quennel~fedcba9876543210.tmp";
+  const std::wstring unrelated = folder.path() + L"programme \u00e9 \u4e2d.exe.quennel~notmine.tmp";
+  for (const auto& path : {stale, live, unrelated}) test::WriteBytes(path, "x");
+  // A concurrent run keeps its staging file open without delete sharing.
+  HANDLE held = CreateFileW(live.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+
+  const std::string staged = platform.StageCopy(Utf8(source), Utf8(dest));
+  CloseHandle(held);
+  EXPECT_EQ(GetFileAttributesW(stale.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_NE(GetFileAttributesW(live.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_NE(GetFileAttributesW(unrelated.c_str()), INVALID_FILE_ATTRIBUTES);
+  platform.CommitStaged(staged, Utf8(dest));
+  EXPECT_TRUE(test::HasBytes(dest, newBits));
+}
+
+/// Touches the source while the copy is under way.
+class ChangingSource : public Win32Platform {
+public:
+  explicit ChangingSource(std::wstring source) : source_(std::move(source)) {}
+  void PumpEvents() override {
+    if (!touched_) test::SetModified(source_, test::Day(300));
+    touched_ = true;
+    Win32Platform::PumpEvents();
+  }
+
+private:
+  std::wstring source_;
+  bool touched_ = false;
+};
+
+TEST_F(StagingTest, SourceChangedDuringTheCopyFailsAndLeavesNothing) {
+  ChangingSource changing(source);
+  try {
+    changing.StageCopy(Utf8(source), Utf8(dest));
+    FAIL() << "the change went unnoticed";
+  } catch (const PlatformError& error) {
+    EXPECT_STREQ(error.what(), "Le fichier source a changé pendant la copie.");
+  }
+  EXPECT_TRUE(Others().empty());
+  EXPECT_TRUE(test::HasBytes(dest, oldBits));
+}
+
+TEST_F(StagingTest, MissingSourceFailsAndLeavesNothing) {
+  EXPECT_THROW(platform.StageCopy(Utf8(folder.path() + L"absent.exe"), Utf8(dest)), PlatformError);
+  EXPECT_TRUE(Others().empty());
+}
+
+TEST_F(StagingTest, MissingDestinationFolderFails) {
+  EXPECT_THROW(platform.StageCopy(Utf8(source), Utf8(folder.path() + L"absent\\q.exe")), PlatformError);
+}
+
+TEST_F(StagingTest, DirectoryInTheWayIsNotWorthWaitingFor) {
+  const std::wstring directory = folder.path() + L"dossier.exe";
+  ASSERT_TRUE(CreateDirectoryW(directory.c_str(), nullptr));
+  const std::string staged = platform.StageCopy(Utf8(source), Utf8(directory));
+  bool busy = false;
+  try {
+    platform.CommitStaged(staged, Utf8(directory));
+    ADD_FAILURE() << "a file replaced a folder";
+  } catch (const BusyError&) {
+    busy = true;
+  } catch (const PlatformError& error) {
+    EXPECT_STRNE(error.what(), "");
+  }
+  EXPECT_FALSE(busy);
+  platform.DiscardStaged(staged);
+  EXPECT_TRUE(Others().empty());
+}
+
+TEST_F(StagingTest, DiscardingTwiceOrAnUnknownFileIsHarmless) {
+  const std::string staged = platform.StageCopy(Utf8(source), Utf8(dest));
+  platform.DiscardStaged(staged);
+  platform.DiscardStaged(staged);
+  platform.DiscardStaged(Utf8(folder.path() + L"jamais.tmp"));
+  EXPECT_TRUE(Others().empty());
+  EXPECT_TRUE(test::HasBytes(dest, oldBits));
+}
+
+}  // namespace
+}  // namespace quennel::win32
