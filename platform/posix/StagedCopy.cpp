@@ -21,6 +21,7 @@ namespace {
 /// Bytes copied between two event pumps.
 constexpr size_t kChunk = 8u << 20;
 constexpr const char* kSourceChanged = "Le fichier source a changé pendant la copie.";
+constexpr const char* kStagingReplaced = "La copie temporaire a été remplacée par un autre fichier.";
 
 struct Split {
   std::string folder;  // with its trailing slash, or empty for the current folder
@@ -104,9 +105,12 @@ int CopyContents(int in, int out, Platform& platform) {
   }
 }
 
+/// The change time too: a rewrite in place that puts the old modification
+/// time back still moves it, and nobody can set it.
 bool SameVersion(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
-         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+         a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
 
 }  // namespace
@@ -163,8 +167,16 @@ std::string PosixPlatform::StageCopy(const std::string& source, const std::strin
 }
 
 void PosixPlatform::CommitStaged(const std::string& staged, const std::string& destination) {
-  if (rename(staged.c_str(), destination.c_str()) != 0) ThrowSystemError(errno);
   auto it = staged_.find(staged);
+  // The rename moves whatever the name holds: if anything took the name
+  // from our locked copy (a file, a link), it must not become the program.
+  if (it != staged_.end()) {
+    struct stat mine, listed;
+    if (fstat(it->second, &mine) != 0 || lstat(staged.c_str(), &listed) != 0) ThrowSystemError(errno);
+    if (mine.st_dev != listed.st_dev || mine.st_ino != listed.st_ino)
+      throw PlatformError(kStagingReplaced);
+  }
+  if (rename(staged.c_str(), destination.c_str()) != 0) ThrowSystemError(errno);
   if (it != staged_.end()) {
     close(it->second);
     staged_.erase(it);
