@@ -49,7 +49,8 @@ void Win32Platform::Pause(std::chrono::milliseconds duration) {
 std::chrono::steady_clock::time_point Win32Platform::Now() { return std::chrono::steady_clock::now(); }
 
 void Win32Platform::StartProgram(const std::string& commandLine, int windowMode) {
-  const std::wstring program = Wide(SplitLaunchCommand(commandLine).program);
+  const std::string name = SplitLaunchCommand(commandLine).program;
+  const std::wstring program = Wide(name);
   // CreateProcessW may write into the command line, so it gets a copy.
   std::wstring line = Wide(commandLine);
   std::vector<wchar_t> buffer(line.begin(), line.end());
@@ -62,7 +63,8 @@ void Win32Platform::StartProgram(const std::string& commandLine, int windowMode)
   PROCESS_INFORMATION process{};
   if (!CreateProcessW(program.empty() ? nullptr : program.c_str(), buffer.data(), nullptr, nullptr,
                       FALSE, 0, nullptr, nullptr, &startup, &process))
-    ThrowLastError();
+    // The report names the program that could not be started.
+    throw PlatformError(SystemText(GetLastError()) + "\r\n\"" + name + "\"");
   // The started program may bring its window to the front.
   AllowSetForegroundWindow(process.dwProcessId);
   CloseHandle(process.hThread);
