@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/win32/SystemError.h"
 #include "platform/win32/Win32Platform.h"
 #include "tests/win32/Support.h"
 #include "update/F_Main.h"
@@ -14,6 +15,14 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::Utf8;
+
+/// `path` in double quotes, in UTF-8.
+std::string Quoted(const std::wstring& path) {
+  std::string quoted(1, '"');
+  quoted += Utf8(path);
+  quoted += '"';
+  return quoted;
+}
 
 struct Ended {
   int status;
@@ -60,12 +69,7 @@ protected:
   }
 
   std::string Tail(const std::string& extra) const {
-    std::string tail = "\"";  // built up in steps: GCC 12 misreads "x" + string as overlapping
-    tail += Utf8(source);
-    tail += "\" \"";
-    tail += Utf8(installed);
-    tail += "\" ";
-    return tail + extra;
+    return Quoted(source) + " " + Quoted(installed) + " " + extra;
   }
   std::wstring Launched(const std::wstring& extra) const { return L"\"" + installed + L"\" " + extra; }
 
@@ -119,6 +123,20 @@ TEST_F(DriverTest, MissingInstalledCopyIsInstalled) {
   EXPECT_EQ(Run(platform, 1s), kExitStarted);
   EXPECT_TRUE(test::HasBytes(installed, newBits));
   EXPECT_EQ(test::AwaitRecord(installed, 20s), Launched(L"--premier"));
+}
+
+TEST_F(DriverTest, ProgramThatCannotStartIsReportedWithItsPath) {
+  const std::wstring missing = folder.path() + L"absent \u00e9.exe";
+  CaughtPlatform platform(Quoted(missing) + " " + Quoted(missing));
+  F_Main form(platform, 1s);
+  try {
+    form.Form_Load();
+    FAIL() << "the driver returned";
+  } catch (const PlatformError& error) {
+    EXPECT_EQ(error.what(), SystemText(ERROR_FILE_NOT_FOUND) + "\r\n" + Quoted(missing));
+  } catch (const Ended& ended) {
+    FAIL() << "ended with " << ended.status << " though nothing started";
+  }
 }
 
 }  // namespace
