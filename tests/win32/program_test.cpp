@@ -53,6 +53,13 @@ TEST_F(ProgramTest, UpToDateStartsWithMarker) {
   EXPECT_EQ(test::AwaitRecord(installed, 20s), L"\"" + installed + L"\" /x (~!~)");
 }
 
+TEST_F(ProgramTest, UnpairedSurrogateInAnArgumentPassesThrough) {
+  test::SetModified(source, test::Day(10));
+  const std::wstring odd{L'a', wchar_t(0xD800), L'b', L' ', wchar_t(0xDFFF)};
+  EXPECT_EQ(RunQuennel(L"\"" + source + L"\" \"" + installed + L"\" " + odd), DWORD{kExitStarted});
+  EXPECT_EQ(test::AwaitRecord(installed, 20s), L"\"" + installed + L"\" " + odd + L" (~!~)");
+}
+
 TEST_F(ProgramTest, PathWithoutDotGetsTheProgramSuffix) {
   const std::wstring bare = installed.substr(0, installed.size() - 4);
   if (bare.find(L'.') != std::wstring::npos) GTEST_SKIP() << "the temporary folder's path has a dot";
