@@ -202,6 +202,7 @@ case_window() {
   need_x
   start_harness
   send open; reply 'open 1'
+  send open; reply 'open 1'
   send 'label 0 Installation de la nouvelle version de'; reply label
   send "label 1 $LONG_PATH"; reply label
   send show; reply shown
