@@ -3,7 +3,7 @@
 # Usage: scripts/setup.sh [build|test]   (default: test, which is everything)
 set -euo pipefail
 
-build_packages=(g++ cmake make libfltk1.3-dev libx11-dev)
+build_packages=(g++ cmake make libfltk1.3-dev libx11-dev fonts-dejavu-core)
 test_packages=(libgtest-dev googletest xvfb xdotool x11-utils imagemagick python3
                g++-mingw-w64-x86-64-posix wine64 clang libclang-rt-14-dev)
 
