@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/posix/GuiModule.h"
+#include "platform/posix/PosixPlatform.h"
 
 namespace quennel {
 namespace {
@@ -48,6 +49,7 @@ const QuennelGui* Gui::Module() {
   tried_ = true;
   if (!DisplayNamed()) return nullptr;
   if (modulePath_.empty()) modulePath_ = ModuleBesideExecutable();
+  UseUserLocale();  // the window's texts and input follow it
   // A missing module or missing GUI libraries mean headless, not failure.
   void* handle = dlopen(modulePath_.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle) return nullptr;

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -12,7 +13,17 @@
 
 namespace quennel {
 
-void ThrowSystemError(int error) { throw PlatformError(std::strerror(error)); }
+void UseUserLocale() {
+  static bool set = false;
+  if (set) return;
+  set = true;
+  std::setlocale(LC_ALL, "");
+}
+
+void ThrowSystemError(int error) {
+  UseUserLocale();
+  throw PlatformError(std::strerror(error));
+}
 
 PosixPlatform::PosixPlatform(std::vector<std::string> args) : args_(std::move(args)) {}
 
@@ -53,6 +64,7 @@ void PosixPlatform::StartProgram(const std::string& commandLine, int /*windowMod
   const char* program = command.program.c_str();
   // The report names the program that could not be started.
   const auto fail = [&](int error) {
+    UseUserLocale();
     throw PlatformError(std::string(std::strerror(error)) + "\r\n\"" + command.program + "\"");
   };
   // Find what cannot be started while the window can still report it.

@@ -48,4 +48,9 @@ private:
 /// A PlatformError carrying strerror's text for `error` (in the user's locale).
 [[noreturn]] void ThrowSystemError(int error);
 
+/// Sets the user's locale, once. Only error texts and the window need it,
+/// and loading it would be most of the cost of a plain launch, so it is set
+/// when one of those first comes up.
+void UseUserLocale();
+
 }  // namespace quennel

@@ -1,6 +1,5 @@
 /// Start-up on POSIX: create F_Main and run its load handler.
 
-#include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -11,7 +10,8 @@
 
 int main(int argc, char** argv) {
   using namespace quennel;
-  std::setlocale(LC_ALL, "");  // error texts in the user's language
+  // The user's locale, for error texts, is set when one is first needed
+  // (UseUserLocale): a plain launch does without it.
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
     std::puts("Quennel " QUENNEL_VERSION_TEXT);
     return 0;
