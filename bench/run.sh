@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Runs every benchmark side by side and prints the ratios (see README.md).
+# Builds Quennel (Release) in build-bench and the Windows port in
+# build-win-bench; works files in build-bench/bench-work, on the build
+# folder's file system. Results also go to bench/results/.
+#   LAUNCH_ROUNDS (default 1000), COPY_ROUNDS (default 31), COPY_MIB (256)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh test >/dev/null
+
+launch_rounds=${LAUNCH_ROUNDS:-1000}
+copy_rounds=${COPY_ROUNDS:-31}
+copy_mib=${COPY_MIB:-256}
+
+cmake -S . -B build-bench -DQUENNEL_TESTS=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build-bench -j2 --target quennel >/dev/null
+quennel=$PWD/build-bench/quennel
+
+work=$PWD/build-bench/bench-work
+rm -rf "$work"
+mkdir -p "$work" bench/results
+cc=${CC:-gcc}
+$cc -O2 -Wall -Wextra -o "$work/harness" bench/harness.c
+$cc -O2 -Wall -Wextra -o "$work/floor" bench/floor.c
+$cc -O2 -static -o "$work/tiny" bench/tiny.c
+results=bench/results/$(date +%Y%m%d-%H%M%S).txt
+
+{
+  echo "# $(date -u +%Y-%m-%dT%H:%MZ) $(git rev-parse --short HEAD)$(git diff --quiet HEAD -- . ':!bench' || echo ' (modified)')"
+  echo "# nproc $(nproc); $(lscpu | sed -n 's/^Model name: *//p' | head -n 1); kernel $(uname -r)"
+  echo "# file system of $work: $(stat -f -c %T "$work") ($(df --output=source "$work" | tail -n 1)); LANG=${LANG:-}"
+  cd "$work"
+
+  # a. Launch, nothing to install: the installed program is newer.
+  cp tiny new && cp tiny installed
+  touch -d @1000000000 new
+  ./harness -n "$launch_rounds" -t "launch (nothing to install)" \
+    -p quennel/floor -p quennel/shell -- \
+    floor ./floor new installed :: \
+    direct ./installed :: \
+    quennel "$quennel" new installed :: \
+    shell sh -c '[ new -nt installed ] && cp new installed; exec ./installed'
+
+  # b. Copy: a new version of $copy_mib MiB over an older, small program,
+  # flushed to disk by both. The files go back to that state before every
+  # run (not timed), and the page cache holds the new version throughout.
+  { cat tiny; head -c $((copy_mib << 20)) /dev/urandom; } >big
+  chmod +x big
+  touch -d '2030-01-01' big
+  cat >reset.sh <<'RESET'
+rm -f inst && cp tiny inst && touch -d @1000000000 inst && sync
+RESET
+  ./harness -n "$copy_rounds" -w 2 -s 'sh reset.sh' -t "copy ($copy_mib MiB, flushed)" -- \
+    cp sh -c 'cp big inst && sync inst' :: \
+    quennel "$quennel" big inst
+  rm -f big inst
+  cd - >/dev/null
+
+  # c. Windows, under wine: replacement of a destination held open for 3 s.
+  if [ -x bench/win/run.sh ]; then
+    bench/win/run.sh || echo "# windows: failed"
+  else
+    echo "# windows: not measured yet"
+  fi
+} 2>&1 | tee "$results"
+echo "(saved in $results)"
