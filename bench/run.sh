@@ -28,7 +28,7 @@ results=bench/results/$(date +%Y%m%d-%H%M%S).txt
 {
   echo "# $(date -u +%Y-%m-%dT%H:%MZ) $(git rev-parse --short HEAD)$(git diff --quiet HEAD -- . ':!bench' || echo ' (modified)')"
   echo "# nproc $(nproc); $(lscpu | sed -n 's/^Model name: *//p' | head -n 1); kernel $(uname -r)"
-  echo "# file system of $work: $(stat -f -c %T "$work") ($(df --output=source "$work" | tail -n 1)); LANG=${LANG:-}"
+  echo "# file system of $work: $(df --output=fstype "$work" | tail -n 1) on $(df --output=source "$work" | tail -n 1); LANG=${LANG:-}"
   cd "$work"
 
   # a. Launch, nothing to install: the installed program is newer.
