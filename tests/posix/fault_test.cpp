@@ -303,4 +303,22 @@ TEST_F(FaultFiles, WithoutAFaultTheNewVersionGoesIn) {
   EXPECT_TRUE(files_.Staging().empty());
 }
 
+/// Names like a staging file's that were there before the run: a link is
+/// never followed (its target stays as it was), and the install goes in.
+TEST_F(FaultFiles, StagingLookalikesFromBeforeAreNotFollowed) {
+  const fs::path link = files_.folder / ".app.quennel~AAAAAA";
+  const fs::path folder = files_.folder / ".app.quennel~BBBBBB";
+  fs::create_symlink(files_.precious, link);
+  fs::create_directory(folder);
+  FaultyPlatform platform({files_.source.string(), files_.dest.string(), "x"});
+
+  EXPECT_EQ(platform.Run(), quennel::kExitStarted) << platform.report.value_or("");
+
+  EXPECT_TRUE(platform.boxes.empty());
+  EXPECT_TRUE(ReadAll(files_.dest) == NewVersion('N'));
+  EXPECT_EQ(ReadAll(files_.precious), "must stay untouched");
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_TRUE(fs::is_directory(folder));
+}
+
 }  // namespace
