@@ -10,14 +10,10 @@
 
 #include "platform/Platform.h"
 #include "platform/WindowsQuoting.h"
+#include "tests/RunForm.h"
 #include "update/F_Main.h"
 
 namespace quennel::testing {
-
-/// Thrown by the fake End() so a test gets control back.
-struct Ended {
-  int status;
-};
 
 struct FakeFile {
   std::string data;
@@ -126,15 +122,7 @@ public:
 
   /// Runs Quennel the way start-up does; returns the exit status.
   int Run(std::chrono::milliseconds busyWaitLimit = kBusyWaitLimit) {
-    F_Main form(*this, busyWaitLimit);
-    try {
-      form.Form_Load();
-    } catch (const Ended& end) {
-      return end.status;
-    } catch (const PlatformError& failure) {
-      ReportFailure(failure.what());
-    }
-    return kExitFailure;
+    return RunForm(*this, busyWaitLimit);
   }
 
 private:

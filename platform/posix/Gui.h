@@ -16,8 +16,6 @@ public:
   Gui(const Gui&) = delete;
   Gui& operator=(const Gui&) = delete;
 
-  /// True while the module is loaded and connected to a display.
-  bool Connected() const { return connected_; }
   void Pump();
   void SetLabel(int index, const std::string& text);
   void ShowWindow();

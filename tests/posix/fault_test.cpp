@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/posix/PosixPlatform.h"
+#include "tests/RunForm.h"
 #include "update/F_Main.h"
 
 namespace {
@@ -67,10 +68,8 @@ std::string LaunchLine(const fs::path& program, const char* args) {
   return std::string(1, '"').append(program.string()).append("\" ").append(args);
 }
 
-/// Thrown by the test platform's End(), so the test gets control back.
-struct Ended {
-  int status;
-};
+/// The test platform's End() throws this, so the test gets control back.
+using quennel::testing::Ended;
 
 struct Box {
   std::string text;
@@ -125,17 +124,7 @@ public:
   [[noreturn]] void End(int status) override { throw Ended{status}; }
 
   /// Runs Quennel the way start-up does; returns the exit status.
-  int Run() {
-    F_Main form(*this);
-    try {
-      form.Form_Load();
-    } catch (const Ended& end) {
-      return end.status;
-    } catch (const PlatformError& failure) {
-      ReportFailure(failure.what());
-    }
-    return quennel::kExitFailure;
-  }
+  int Run() { return quennel::testing::RunForm(*this); }
 
 private:
   bool copying_ = false;
