@@ -5,6 +5,8 @@
 #include <chrono>
 #include <compare>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -18,8 +20,9 @@ public:
   using std::runtime_error::runtime_error;
 };
 
-/// The destination could not be replaced because it is in use (open or
-/// running); trying again later may succeed.
+/// Refused because something else holds the file or the lock for now (a
+/// running or open program, another run, a writer finishing); trying again
+/// later may succeed.
 class BusyError : public PlatformError {
 public:
   using PlatformError::PlatformError;
@@ -30,6 +33,28 @@ struct FileStamp {
   std::int64_t ticks = 0;
   auto operator<=>(const FileStamp&) const = default;
 };
+
+/// Held by a run while it replaces a destination; destroying it lets the
+/// next run go.
+class DestinationLock {
+public:
+  virtual ~DestinationLock() = default;
+};
+
+/// A checked copy of the new version in a staging file beside the
+/// installed program. Destroying it removes the staging file unless
+/// Commit() has put it in place.
+class StagedCopy {
+public:
+  virtual ~StagedCopy() = default;
+  /// Atomically puts the staging file in place of the destination. Throws
+  /// BusyError while the destination is in use (the copy stays, to try
+  /// again), PlatformError otherwise.
+  virtual void Commit() = 0;
+};
+
+/// Told between two chunks of a copy: bytes copied so far, and the total.
+using CopyProgress = std::function<void(std::uint64_t copied, std::uint64_t total)>;
 
 /// Attribute bit that marks a directory.
 inline constexpr std::uint32_t kAttributeDirectory = 0x10;
@@ -60,16 +85,21 @@ public:
   /// Last modification time; throws PlatformError when it cannot be read.
   virtual FileStamp FileModified(const std::string& path) = 0;
 
-  /// Copies `source` into a new staging file beside `destination`, checks
-  /// the copy, gives it its final permissions and time and flushes it.
-  /// Returns the staging file's path; throws PlatformError on any failure,
-  /// leaving no staging file behind.
-  virtual std::string StageCopy(const std::string& source, const std::string& destination) = 0;
-  /// Atomically puts the staging file in place of `destination`. Throws
-  /// BusyError when the destination is in use, PlatformError otherwise.
-  virtual void CommitStaged(const std::string& staged, const std::string& destination) = 0;
-  /// Removes a staging file that will not be committed. Never throws.
-  virtual void DiscardStaged(const std::string& staged) noexcept = 0;
+  /// Takes, without waiting, the lock that keeps other runs from replacing
+  /// `destination` at the same time, and clears what killed runs left
+  /// beside it. The system releases the lock if its holder dies. Returns
+  /// null where the system offers no such lock (the update goes on
+  /// without). Throws BusyError while another run holds it.
+  virtual std::unique_ptr<DestinationLock> LockDestination(const std::string& destination) = 0;
+
+  /// Copies `source` into a new staging file beside `destination` (beside
+  /// the file a link finally names), calling `progress` between chunks;
+  /// checks the copy, gives it its final identity and time, flushes it and
+  /// closes it for writing. Throws PlatformError on any failure, leaving no
+  /// staging file behind.
+  virtual std::unique_ptr<StagedCopy> StageCopy(const std::string& source,
+                                                const std::string& destination,
+                                                const CopyProgress& progress) = 0;
 
   /// Sleeps without using the processor.
   virtual void Pause(std::chrono::milliseconds duration) = 0;
@@ -78,7 +108,8 @@ public:
 
   /// Starts the program named between the first two double quotes of
   /// `commandLine`, handing it the rest as its arguments. A backend may
-  /// replace the current process and never return. Throws PlatformError
+  /// replace the current process and never return. Throws BusyError when
+  /// the system refuses the file as busy (being written), PlatformError
   /// when nothing can be started.
   virtual void StartProgram(const std::string& commandLine, int windowMode) = 0;
 

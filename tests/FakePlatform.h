@@ -3,7 +3,10 @@
 /// and times, failures to inject, and a record of everything the user would
 /// see (window, labels, boxes, beeps, pointer) and what was started.
 
+#include <functional>
 #include <map>
+#include <memory>
+#include <utility>
 #include <optional>
 #include <string>
 #include <vector>
@@ -36,6 +39,10 @@ public:
   std::string suffix = ".EXE";
   std::optional<std::string> copyError;  // StageCopy fails with this text
   int busyCommits = 0;                   // commits refused as busy; -1 for ever
+  int lockBusyTries = 0;                 // lock attempts refused as held; -1 for ever
+  bool lockSupported = true;             // false: the system offers no lock
+  std::function<void()> whileLockHeld;   // what the lock's holder does, once
+  std::string lockBusyText = "Ressource temporairement non disponible";
   std::string busyText = "Le processus ne peut pas accéder au fichier.";
 
   // What happened.
@@ -58,28 +65,27 @@ public:
   }
   FileStamp FileModified(const std::string& path) override { return FileStamp{Find(path).time}; }
 
-  std::string StageCopy(const std::string& source, const std::string& destination) override {
+  std::unique_ptr<DestinationLock> LockDestination(const std::string&) override {
+    if (lockBusyTries != 0) {
+      if (lockBusyTries > 0) --lockBusyTries;
+      if (whileLockHeld) std::exchange(whileLockHeld, nullptr)();
+      throw BusyError(lockBusyText);
+    }
+    if (!lockSupported) return nullptr;
+    events.push_back("lock");
+    return std::make_unique<Lock>(*this);
+  }
+
+  std::unique_ptr<StagedCopy> StageCopy(const std::string& source, const std::string& destination,
+                                        const CopyProgress& progress) override {
     if (copyError) throw PlatformError(*copyError);
     const FakeFile& from = Find(source);
     if (from.directory) throw PlatformError("Is a directory");
     const std::string staged = destination + ".staged";
     files[staged] = from;
-    return staged;
+    progress(from.data.size(), from.data.size());
+    return std::make_unique<Staged>(*this, staged, destination);
   }
-  void CommitStaged(const std::string& staged, const std::string& destination) override {
-    ++commitTries;
-    auto dest = files.find(destination);
-    if (dest != files.end() && dest->second.directory) throw PlatformError("Is a directory");
-    if (busyCommits != 0) {
-      if (busyCommits > 0) --busyCommits;
-      throw BusyError(busyText);
-    }
-    files[destination] = Find(staged);
-    files.erase(staged);
-    events.push_back("replaced");
-  }
-  void DiscardStaged(const std::string& staged) noexcept override { files.erase(staged); }
-
   void Pause(std::chrono::milliseconds duration) override { waited += duration; }
   std::chrono::steady_clock::time_point Now() override {
     return std::chrono::steady_clock::time_point{} + waited;
@@ -126,6 +132,32 @@ public:
   }
 
 private:
+  struct Lock : DestinationLock {
+    explicit Lock(FakePlatform& owner) : owner(owner) {}
+    ~Lock() override { owner.events.push_back("unlock"); }
+    FakePlatform& owner;
+  };
+
+  struct Staged : StagedCopy {
+    Staged(FakePlatform& owner, std::string path, std::string destination)
+        : owner(owner), path(std::move(path)), destination(std::move(destination)) {}
+    ~Staged() override { owner.files.erase(path); }
+    void Commit() override {
+      ++owner.commitTries;
+      auto dest = owner.files.find(destination);
+      if (dest != owner.files.end() && dest->second.directory) throw PlatformError("Is a directory");
+      if (owner.busyCommits != 0) {
+        if (owner.busyCommits > 0) --owner.busyCommits;
+        throw BusyError(owner.busyText);
+      }
+      owner.files[destination] = owner.Find(path);
+      owner.files.erase(path);
+      owner.events.push_back("replaced");
+    }
+    FakePlatform& owner;
+    std::string path, destination;
+  };
+
   const FakeFile& Find(const std::string& path) {
     auto it = files.find(path);
     if (it == files.end()) throw PlatformError("No such file or directory");

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/FakePlatform.h"
+#include "update/Busy.h"
 
 namespace quennel {
 namespace {
@@ -177,8 +178,9 @@ TEST_F(Replacement, GoodCopy) {
   EXPECT_EQ(platform.files[kSource].data, "new bits");
   EXPECT_EQ(platform.started.value_or(""), "\"C:\\APP\\PROG.EXE\" /x");
   EXPECT_TRUE(platform.messages.empty());
-  const std::vector<std::string> expected = {"pointer 4", "show",      "beep",  "replaced",
-                                             "beep",      "start",     "pointer 0", "end 0"};
+  // The lock is let go before the start, so a waiting run finds the new version.
+  const std::vector<std::string> expected = {"pointer 4", "show",  "lock",  "beep",      "replaced",
+                                             "beep",      "unlock", "start", "pointer 0", "end 0"};
   EXPECT_EQ(platform.events, expected);
 }
 
@@ -240,9 +242,10 @@ TEST_F(Replacement, DefaultBoundIsOneMinute) {
 TEST_F(Replacement, SourceVanishedBeforeTheCopy) {
   // Found at the decision, gone when the copy starts.
   struct Vanishing : FakePlatform {
-    std::string StageCopy(const std::string& source, const std::string& dest) override {
+    std::unique_ptr<StagedCopy> StageCopy(const std::string& source, const std::string& dest,
+                                          const CopyProgress& progress) override {
       files.erase(source);
-      return FakePlatform::StageCopy(source, dest);
+      return FakePlatform::StageCopy(source, dest, progress);
     }
   } vanishing;
   vanishing.tail = platform.tail;
@@ -253,6 +256,94 @@ TEST_F(Replacement, SourceVanishedBeforeTheCopy) {
   EXPECT_EQ(vanishing.messages[0].text,
             "No such file or directory\r\nCopy S:\\NEW\\PROG.EXE, C:\\APP\\PROG.EXE");
   EXPECT_EQ(vanishing.started.value_or(""), "\"C:\\APP\\PROG.EXE\" /x (~!~)");
+}
+
+}  // namespace
+}  // namespace quennel
+
+namespace quennel {
+namespace {
+
+/// Runs that coincide: how the lock's state and what its holder did decide
+/// what this run installs and how it starts the program.
+struct LockCase {
+  const char* name;
+  int lockBusyTries;      // -1: held for ever
+  bool lockSupported;
+  bool holderInstalls;    // the holder puts this very version in meanwhile
+  const char* started;
+  const char* installed;  // what the destination holds at the end
+  bool copyErrorShown;
+};
+
+const LockCase kLockCases[] = {
+    {"free", 0, true, false, "\"C:\\APP\\PROG.EXE\" /x", "new bits", false},
+    {"no lock on this system", 0, false, false, "\"C:\\APP\\PROG.EXE\" /x", "new bits", false},
+    {"held, holder installs the same version", 3, true, true, "\"C:\\APP\\PROG.EXE\" /x (~!~)",
+     "new bits", false},
+    {"held, holder installs nothing", 3, true, false, "\"C:\\APP\\PROG.EXE\" /x", "new bits", false},
+    {"held for ever", -1, true, false, "\"C:\\APP\\PROG.EXE\" /x (~!~)", "old bits", true},
+};
+
+TEST(SimultaneousRuns, Table) {
+  for (const LockCase& c : kLockCases) {
+    SCOPED_TRACE(c.name);
+    testing::FakePlatform platform;
+    platform.tail = "\"S:\\NEW\\PROG.EXE\" \"C:\\APP\\PROG.EXE\" /x";
+    platform.files["S:\\NEW\\PROG.EXE"] = {"new bits", 200};
+    platform.files["C:\\APP\\PROG.EXE"] = {"old bits", 100};
+    platform.lockBusyTries = c.lockBusyTries;
+    platform.lockSupported = c.lockSupported;
+    if (c.holderInstalls)
+      platform.whileLockHeld = [&] { platform.files["C:\\APP\\PROG.EXE"] = {"new bits", 200}; };
+
+    EXPECT_EQ(platform.Run(std::chrono::seconds(5)), kExitStarted);
+
+    EXPECT_EQ(platform.started.value_or("<nothing>"), c.started);
+    EXPECT_EQ(platform.files["C:\\APP\\PROG.EXE"].data, c.installed);
+    // A run that found the work done copies nothing at all.
+    if (c.holderInstalls) EXPECT_EQ(platform.commitTries, 0);
+    EXPECT_EQ(platform.files.count("C:\\APP\\PROG.EXE.staged"), 0u);
+    ASSERT_EQ(platform.messages.size(), c.copyErrorShown ? 1u : 0u);
+    if (c.copyErrorShown) {
+      EXPECT_EQ(platform.messages[0].text, platform.lockBusyText +
+                                               "\r\nCopy S:\\NEW\\PROG.EXE, C:\\APP\\PROG.EXE");
+      EXPECT_GE(platform.waited, std::chrono::seconds(5));
+    }
+  }
+}
+
+/// A program still open for writing elsewhere is tried again for a moment.
+TEST(Launch, BusyProgramIsTriedAgainBriefly) {
+  for (const int busyTries : {3, -1}) {
+    SCOPED_TRACE(busyTries);
+    struct BusyStart : testing::FakePlatform {
+      int busy = 0;
+      void StartProgram(const std::string& commandLine, int mode) override {
+        if (busy != 0) {
+          if (busy > 0) --busy;
+          throw BusyError("Text file busy");
+        }
+        FakePlatform::StartProgram(commandLine, mode);
+      }
+    } platform;
+    platform.busy = busyTries;
+    platform.tail = "\"S:\\NEW\\PROG.EXE\" \"C:\\APP\\PROG.EXE\" /x";
+    platform.files["C:\\APP\\PROG.EXE"] = {"old bits", 100};
+
+    const int status = platform.Run();
+
+    if (busyTries > 0) {
+      EXPECT_EQ(status, kExitStarted);
+      EXPECT_EQ(platform.started.value_or(""), "\"C:\\APP\\PROG.EXE\" /x (~!~)");
+      EXPECT_EQ(platform.waited, 3 * kBusyRetryPause);
+    } else {
+      EXPECT_EQ(status, kExitFailure);
+      EXPECT_EQ(platform.report.value_or(""), "Text file busy");
+      EXPECT_GE(platform.waited, kStartBusyLimit);
+      EXPECT_LT(platform.waited, kStartBusyLimit + std::chrono::milliseconds(100));
+    }
+  }
 }
 
 }  // namespace

@@ -11,12 +11,15 @@ void F_Main::DecisionStage() {
   platform_.PumpEvents();
 
   if (DestPath == SourcePath) LaunchTarget(true);
-  if (!FileExists(SourcePath)) LaunchTarget(true);
-  if (FileExists(DestPath)) {
-    const FileStamp source = platform_.FileModified(SourcePath);
-    const FileStamp dest = platform_.FileModified(DestPath);
-    if (source <= dest) LaunchTarget(true);
-  }
+  if (!ReplacementDue()) LaunchTarget(true);
+}
+
+bool F_Main::ReplacementDue() {
+  if (!FileExists(SourcePath)) return false;
+  if (!FileExists(DestPath)) return true;
+  const FileStamp source = platform_.FileModified(SourcePath);
+  const FileStamp dest = platform_.FileModified(DestPath);
+  return dest < source;
 }
 
 }  // namespace quennel

@@ -24,8 +24,8 @@ inline constexpr const char* kMarker = "(~!~)";
 
 /// How long a replacement waits for an installed program that is in use.
 inline constexpr std::chrono::milliseconds kBusyWaitLimit{60'000};
-/// Pause between two tries at a busy destination.
-inline constexpr std::chrono::milliseconds kBusyRetryPause{20};
+/// How long a start refused as busy (a writer finishing) is tried again.
+inline constexpr std::chrono::milliseconds kStartBusyLimit{2'000};
 
 /// The three fields the command line fills.
 struct CommandLineFields {
@@ -76,8 +76,12 @@ private:
   void DecisionStage();
   void WindowStage();
   void ReplacementStage();
-  /// Puts the staged copy in place, trying again while the destination is busy.
-  void CommitWhenFree(const std::string& staged);
+  /// True when the installed program must be replaced: the source is a
+  /// file, and the destination is missing or strictly older.
+  bool ReplacementDue();
+  /// Copies the new version and puts it in place, waiting while the
+  /// destination is busy.
+  void InstallNewVersion();
   void ShowCopyError(const std::string& errorText, const std::string& copyContext);
 
   Platform& platform_;

@@ -1,3 +1,4 @@
+#include "update/Busy.h"
 #include "update/F_Main.h"
 
 #include <cstdlib>
@@ -8,7 +9,8 @@ void F_Main::LaunchTarget(bool withMarker) {
   platform_.PumpEvents();
   if (withMarker) ExtraArgs += std::string(" ") + kMarker;
   const std::string commandLine = "\"" + DestPath + "\" " + ExtraArgs;
-  platform_.StartProgram(commandLine, kWindowNormal);
+  // A writer outside Quennel may be finishing with the file: give it a moment.
+  RetryWhileBusy(platform_, kStartBusyLimit, [&] { platform_.StartProgram(commandLine, kWindowNormal); });
   platform_.SetPointer(kPointerDefault);
   platform_.End(kExitStarted);
   std::abort();  // End never returns; this only tells the compiler so

@@ -1,3 +1,4 @@
+#include "update/Busy.h"
 #include "update/F_Main.h"
 
 namespace quennel {
@@ -16,34 +17,36 @@ void F_Main::ReplacementStage() {
       CopyOk = false;
     }
   };
+
+  // One run at a time replaces a destination; the others wait here.
+  std::unique_ptr<DestinationLock> lock;
+  handled([&] {
+    lock = RetryWhileBusy(platform_, busyWaitLimit_, [&] { return platform_.LockDestination(DestPath); });
+  });
+  // The lock is let go before the start, so the next run finds the new version.
+  const auto launch = [&](bool withMarker) {
+    lock.reset();
+    LaunchTarget(withMarker);
+  };
+  if (!CopyOk) launch(true);
+  // The run we waited for may have put this very version in.
+  if (!ReplacementDue()) launch(true);
+
   handled([&] { platform_.PlayBeep(); });
+  handled([&] { InstallNewVersion(); });
+  if (CopyOk) handled([&] { platform_.PlayBeep(); });
+  launch(!CopyOk);
+}
+
+void F_Main::InstallNewVersion() {
   // The new version goes into a staging file first and replaces the
   // installed copy in one rename, so an interrupted or failed copy never
   // leaves a missing or truncated program behind.
-  handled([&] { CommitWhenFree(platform_.StageCopy(SourcePath, DestPath)); });
-  if (CopyOk) handled([&] { platform_.PlayBeep(); });
-
-  LaunchTarget(!CopyOk);
-}
-
-void F_Main::CommitWhenFree(const std::string& staged) {
-  try {
-    const auto deadline = platform_.Now() + busyWaitLimit_;
-    while (true) {
-      try {
-        platform_.CommitStaged(staged, DestPath);
-        return;
-      } catch (const BusyError&) {
-        // The installed program is running or open: wait for it, within reason.
-        if (platform_.Now() >= deadline) throw;
-      }
-      platform_.PumpEvents();
-      platform_.Pause(kBusyRetryPause);
-    }
-  } catch (...) {
-    platform_.DiscardStaged(staged);
-    throw;
-  }
+  const auto staged = platform_.StageCopy(SourcePath, DestPath, [&](std::uint64_t, std::uint64_t) {
+    platform_.PumpEvents();
+  });
+  // The installed program may be open or running: wait for it, within reason.
+  RetryWhileBusy(platform_, busyWaitLimit_, [&] { staged->Commit(); });
 }
 
 void F_Main::ShowCopyError(const std::string& errorText, const std::string& copyContext) {

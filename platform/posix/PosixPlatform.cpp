@@ -25,11 +25,12 @@ void ThrowSystemError(int error) {
   throw PlatformError(std::strerror(error));
 }
 
-PosixPlatform::PosixPlatform(std::vector<std::string> args) : args_(std::move(args)) {}
-
-PosixPlatform::~PosixPlatform() {
-  while (!staged_.empty()) DiscardStaged(std::string(staged_.begin()->first));
+void ThrowBusy(int error) {
+  UseUserLocale();
+  throw BusyError(std::strerror(error));
 }
+
+PosixPlatform::PosixPlatform(std::vector<std::string> args) : args_(std::move(args)) {}
 
 std::string PosixPlatform::CommandTail() { return TailFromArguments(args_); }
 
@@ -65,7 +66,10 @@ void PosixPlatform::StartProgram(const std::string& commandLine, int /*windowMod
   // The report names the program that could not be started.
   const auto fail = [&](int error) {
     UseUserLocale();
-    throw PlatformError(std::string(std::strerror(error)) + "\r\n\"" + command.program + "\"");
+    const std::string text = std::string(std::strerror(error)) + "\r\n\"" + command.program + "\"";
+    // Still open for writing somewhere: worth another try.
+    if (error == ETXTBSY) throw BusyError(text);
+    throw PlatformError(text);
   };
   // Find what cannot be started while the window can still report it.
   struct stat st;

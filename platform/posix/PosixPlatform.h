@@ -2,7 +2,6 @@
 /// The Platform of POSIX systems: files through stat/open/rename, the start
 /// through execv, and the window through a module loaded on first use.
 
-#include <map>
 #include <string>
 #include <vector>
 
@@ -15,15 +14,14 @@ class PosixPlatform : public Platform {
 public:
   /// `args` are the program's arguments, its own name excluded.
   explicit PosixPlatform(std::vector<std::string> args);
-  ~PosixPlatform() override;
 
   std::string CommandTail() override;
   void PumpEvents() override;
   std::uint32_t FileAttributes(const std::string& path) override;
   FileStamp FileModified(const std::string& path) override;
-  std::string StageCopy(const std::string& source, const std::string& destination) override;
-  void CommitStaged(const std::string& staged, const std::string& destination) override;
-  void DiscardStaged(const std::string& staged) noexcept override;
+  std::unique_ptr<DestinationLock> LockDestination(const std::string& destination) override;
+  std::unique_ptr<StagedCopy> StageCopy(const std::string& source, const std::string& destination,
+                                        const CopyProgress& progress) override;
   void Pause(std::chrono::milliseconds duration) override;
   std::chrono::steady_clock::time_point Now() override;
   void StartProgram(const std::string& commandLine, int windowMode) override;
@@ -41,12 +39,12 @@ public:
 private:
   std::vector<std::string> args_;
   Gui gui_;
-  /// Open, locked staging files by path, until committed or discarded.
-  std::map<std::string, int> staged_;
 };
 
 /// A PlatformError carrying strerror's text for `error` (in the user's locale).
 [[noreturn]] void ThrowSystemError(int error);
+/// The same as a BusyError: something else holds the file for now.
+[[noreturn]] void ThrowBusy(int error);
 
 /// Sets the user's locale, once. Only error texts and the window need it,
 /// and loading it would be most of the cost of a plain launch, so it is set

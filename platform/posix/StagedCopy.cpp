@@ -1,16 +1,22 @@
-/// Replacing the installed program on POSIX: the new version is copied into
-/// a locked staging file beside it, checked, flushed, and renamed over it.
+/// Replacing the installed program on POSIX: under a lock on its folder,
+/// the new version is copied into a staging file beside it, checked,
+/// flushed, closed, and renamed over it. Every step works relative to the
+/// folder's descriptor, so a path near PATH_MAX works and a folder renamed
+/// meanwhile cannot redirect a step.
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
+#include <ctime>
 #include <vector>
 
 #include "platform/posix/PosixPlatform.h"
@@ -18,69 +24,114 @@
 namespace quennel {
 namespace {
 
-/// Bytes copied between two event pumps.
+/// Bytes copied between two progress calls (and so two event pumps).
 constexpr size_t kChunk = 8u << 20;
 constexpr const char* kSourceChanged = "Le fichier source a changé pendant la copie.";
 constexpr const char* kStagingReplaced = "La copie temporaire a été remplacée par un autre fichier.";
-
-struct Split {
-  std::string folder;  // with its trailing slash, or empty for the current folder
-  std::string name;
-};
-
-Split SplitPath(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return {"", path};
-  return {path.substr(0, slash + 1), path.substr(slash + 1)};
-}
-
-/// Staging files of `name` are `.NAME.quennel~XXXXXX`.
-std::string StagingPrefix(const std::string& name) { return "." + name + ".quennel~"; }
+/// Random characters at the end of a staging name.
+constexpr size_t kStagingRandom = 6;
 
 class Fd {
 public:
   explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) close(fd_);
+  ~Fd() { reset(); }
+  Fd(Fd&& other) noexcept : fd_(other.release()) {}
+  Fd& operator=(Fd&& other) noexcept {
+    reset(other.release());
+    return *this;
   }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
   int get() const { return fd_; }
   int release() {
     const int fd = fd_;
     fd_ = -1;
     return fd;
   }
+  void reset(int fd = -1) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = fd;
+  }
 
 private:
   int fd_;
 };
 
-/// Removes staging files that a killed run left. A live run holds a lock
-/// on its own, so it is never taken away from under it.
-void RemoveStaleStaging(const Split& dest) {
-  const std::string prefix = StagingPrefix(dest.name);
-  const std::string folder = dest.folder.empty() ? "." : dest.folder;
-  DIR* dir = opendir(folder.c_str());
-  if (!dir) return;
+/// Where the installed program really lives: its folder, opened, and its
+/// name in it.
+struct Target {
+  Fd folder;
+  std::string name;
+};
+
+/// A destination that is a symbolic link is replaced where the link finally
+/// leads, and the link stays. A dangling link is an error: writing through
+/// it could plant a file wherever it points.
+Target OpenTarget(const std::string& destination) {
+  std::string path = destination;
+  struct stat st;
+  if (lstat(destination.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    char* real = realpath(destination.c_str(), nullptr);
+    if (!real) ThrowSystemError(errno);
+    path = real;
+    std::free(real);
+  }
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  Target target{Fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
+                slash == std::string::npos ? path : path.substr(slash + 1)};
+  if (target.folder.get() < 0) ThrowSystemError(errno);
+  return target;
+}
+
+/// Staging files of `name` are `.NAME.quennel~XXXXXX`.
+std::string StagingPrefix(const std::string& name) { return "." + name + ".quennel~"; }
+
+bool IsStagingName(const std::string& candidate, const std::string& name) {
+  const std::string prefix = StagingPrefix(name);
+  return candidate.size() == prefix.size() + kStagingRandom && candidate.starts_with(prefix);
+}
+
+std::string RandomSuffix() {
+  static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  unsigned char bytes[kStagingRandom];
+  if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
+    // No entropy yet (early boot): O_EXCL still keeps two runs apart.
+    timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    const unsigned long long seed = static_cast<unsigned long long>(now.tv_nsec) ^ (getpid() * 2654435761ull);
+    for (size_t k = 0; k < sizeof bytes; ++k) bytes[k] = static_cast<unsigned char>(seed >> (8 * k));
+  }
+  std::string suffix;
+  for (const unsigned char byte : bytes) suffix += kLetters[byte % (sizeof kLetters - 1)];
+  return suffix;
+}
+
+/// Removes what killed runs left: only ever called under the folder's lock,
+/// so no live run is staging here.
+void RemoveStaleStaging(const Target& target) {
+  const int folder = dup(target.folder.get());
+  if (folder < 0) return;
+  DIR* dir = fdopendir(folder);
+  if (!dir) {
+    close(folder);
+    return;
+  }
   while (const dirent* entry = readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) continue;
-    const std::string path = dest.folder + name;
-    Fd fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!IsStagingName(entry->d_name, target.name)) continue;
     struct stat st;
-    if (fd.get() < 0 || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-    if (flock(fd.get(), LOCK_EX | LOCK_NB) == 0) unlink(path.c_str());
+    // Never a folder or a link that merely looks like one of ours.
+    if (fstatat(target.folder.get(), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+      unlinkat(target.folder.get(), entry->d_name, 0);
   }
   closedir(dir);
 }
 
-/// Copies all of `in` to `out`, the kernel's offload first, pumping events
-/// between chunks. Returns 0 or an errno value.
-int CopyContents(int in, int out, Platform& platform) {
+/// Copies all of `in` to `out`, the kernel's offload first, telling
+/// `progress` between chunks. Returns 0 or an errno value.
+int CopyContents(int in, int out, std::uint64_t total, const CopyProgress& progress) {
   if (ioctl(out, FICLONE, in) == 0) return 0;  // a reflink: no data moves
   bool offload = true;
   std::vector<char> buffer;
+  std::uint64_t copied = 0;
   while (true) {
     ssize_t n;
     if (offload) {
@@ -101,7 +152,8 @@ int CopyContents(int in, int out, Platform& platform) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return errno;
     if (n == 0) return 0;
-    platform.PumpEvents();
+    copied += static_cast<std::uint64_t>(n);
+    progress(copied, total);
   }
 }
 
@@ -113,9 +165,73 @@ bool SameVersion(const struct stat& a, const struct stat& b) {
          a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
 
+bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+/// The folder's flock: taken by each run that replaces a program there.
+class FolderLock : public DestinationLock {
+public:
+  explicit FolderLock(Fd folder) : folder_(std::move(folder)) {}
+
+private:
+  Fd folder_;  // closing it lets the lock go
+};
+
+/// A staging file closed for writing, with a read-only descriptor kept to
+/// recognise it: nothing can be started from a file open for writing.
+class PosixStagedCopy : public StagedCopy {
+public:
+  PosixStagedCopy(Target target, std::string name, Fd file)
+      : target_(std::move(target)), name_(std::move(name)), file_(std::move(file)) {}
+
+  ~PosixStagedCopy() override {
+    if (!committed_) unlinkat(target_.folder.get(), name_.c_str(), 0);
+  }
+
+  void Commit() override {
+    // The rename moves whatever the name holds: if anything took the name
+    // from our copy (a file, a link), it must not become the program.
+    if (!IsStillOurs()) throw PlatformError(kStagingReplaced);
+    if (renameat(target_.folder.get(), name_.c_str(), target_.folder.get(), target_.name.c_str()) != 0)
+      ThrowSystemError(errno);
+    committed_ = true;
+    // Makes the rename survive a power cut. It is already done and cannot
+    // be undone, so a folder that refuses the flush changes nothing.
+    fsync(target_.folder.get());
+  }
+
+private:
+  bool IsStillOurs() const {
+    struct stat mine, listed;
+    return fstat(file_.get(), &mine) == 0 &&
+           fstatat(target_.folder.get(), name_.c_str(), &listed, AT_SYMLINK_NOFOLLOW) == 0 &&
+           SameFile(mine, listed);
+  }
+
+  Target target_;
+  std::string name_;
+  Fd file_;
+  bool committed_ = false;
+};
+
 }  // namespace
 
-std::string PosixPlatform::StageCopy(const std::string& source, const std::string& destination) {
+std::unique_ptr<DestinationLock> PosixPlatform::LockDestination(const std::string& destination) {
+  Target target;
+  try {
+    target = OpenTarget(destination);
+  } catch (const PlatformError&) {
+    return nullptr;  // the copy will meet the same problem and report it
+  }
+  if (flock(target.folder.get(), LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EWOULDBLOCK) ThrowBusy(errno);
+    return nullptr;  // a folder that takes no lock (some network file systems)
+  }
+  RemoveStaleStaging(target);
+  return std::make_unique<FolderLock>(std::move(target.folder));
+}
+
+std::unique_ptr<StagedCopy> PosixPlatform::StageCopy(const std::string& source, const std::string& destination,
+                                                     const CopyProgress& progress) {
   // Non-blocking, so that a pipe under the source's name cannot hang us.
   Fd in(open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (in.get() < 0) ThrowSystemError(errno);
@@ -124,21 +240,29 @@ std::string PosixPlatform::StageCopy(const std::string& source, const std::strin
   if (S_ISDIR(before.st_mode)) ThrowSystemError(EISDIR);
   if (!S_ISREG(before.st_mode)) ThrowSystemError(EINVAL);
 
-  const Split dest = SplitPath(destination);
-  RemoveStaleStaging(dest);
-  std::string staged = dest.folder + StagingPrefix(dest.name) + "XXXXXX";
-  // mkostemp creates exclusively: a file or link already under the name is
-  // never opened, another name is tried.
-  Fd out(mkostemp(staged.data(), O_CLOEXEC));
-  if (out.get() < 0) ThrowSystemError(errno);
+  Target target = OpenTarget(destination);
+  const int folder = target.folder.get();
+  std::string name;
+  Fd out;
+  // Created exclusively and never through a link: a name already taken, by
+  // anything, is left alone and another is tried.
+  for (int attempt = 0; attempt < 100 && out.get() < 0; ++attempt) {
+    name = StagingPrefix(target.name) + RandomSuffix();
+    out.reset(openat(folder, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (out.get() < 0 && errno != EEXIST) ThrowSystemError(errno);
+  }
+  if (out.get() < 0) ThrowSystemError(EEXIST);
 
-  int error = flock(out.get(), LOCK_EX) == 0 ? 0 : errno;
-  struct stat mine, listed;
-  // Another run's clean-up may have removed the name before we locked it.
-  if (error == 0 && (fstat(out.get(), &mine) != 0 || stat(staged.c_str(), &listed) != 0 ||
-                     mine.st_ino != listed.st_ino))
-    error = ENOENT;
-  if (error == 0) error = CopyContents(in.get(), out.get(), *this);
+  // The staging name is ours: whatever holds it on a failure goes (a link
+  // goes itself, never its target).
+  const auto discard = [&] { unlinkat(folder, name.c_str(), 0); };
+  struct stat created;
+  if (fstat(out.get(), &created) != 0) {
+    discard();
+    ThrowSystemError(errno);
+  }
+
+  int error = CopyContents(in.get(), out.get(), static_cast<std::uint64_t>(before.st_size), progress);
   struct stat copied, during, after;
   if (error == 0 && (fstat(out.get(), &copied) != 0 || fstat(in.get(), &during) != 0)) error = errno;
   bool changed = false;
@@ -150,50 +274,32 @@ std::string PosixPlatform::StageCopy(const std::string& source, const std::strin
   }
   if (error == 0 && !changed) {
     struct stat installed;
-    const mode_t mode = stat(destination.c_str(), &installed) == 0 && S_ISREG(installed.st_mode)
-                            ? installed.st_mode & 07777
-                            : before.st_mode & 0777;
+    const mode_t mode =
+        fstatat(folder, target.name.c_str(), &installed, 0) == 0 && S_ISREG(installed.st_mode)
+            ? installed.st_mode & 07777
+            : before.st_mode & 0777;
     const timespec times[2] = {{0, UTIME_NOW}, before.st_mtim};
     if (fchmod(out.get(), mode) != 0 || futimens(out.get(), times) != 0 || fsync(out.get()) != 0)
       error = errno;
   }
   if (error != 0 || changed) {
-    unlink(staged.c_str());
+    discard();
     if (changed) throw PlatformError(kSourceChanged);
     ThrowSystemError(error);
   }
-  staged_[staged] = out.release();
-  return staged;
-}
-
-void PosixPlatform::CommitStaged(const std::string& staged, const std::string& destination) {
-  auto it = staged_.find(staged);
-  // The rename moves whatever the name holds: if anything took the name
-  // from our locked copy (a file, a link), it must not become the program.
-  if (it != staged_.end()) {
-    struct stat mine, listed;
-    if (fstat(it->second, &mine) != 0 || lstat(staged.c_str(), &listed) != 0) ThrowSystemError(errno);
-    if (mine.st_dev != listed.st_dev || mine.st_ino != listed.st_ino)
-      throw PlatformError(kStagingReplaced);
+  // The descriptor kept is read-only, found again by name: if the name no
+  // longer leads to our copy, someone took it.
+  Fd kept(openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  struct stat reopened;
+  if (kept.get() < 0 || fstat(kept.get(), &reopened) != 0 || !SameFile(created, reopened)) {
+    discard();
+    throw PlatformError(kStagingReplaced);
   }
-  if (rename(staged.c_str(), destination.c_str()) != 0) ThrowSystemError(errno);
-  if (it != staged_.end()) {
-    close(it->second);
-    staged_.erase(it);
+  if (close(out.release()) != 0) {
+    discard();
+    ThrowSystemError(errno);
   }
-  // Make the rename itself survive a power cut.
-  const Split dest = SplitPath(destination);
-  Fd dir(open(dest.folder.empty() ? "." : dest.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.get() >= 0) fsync(dir.get());
-}
-
-void PosixPlatform::DiscardStaged(const std::string& staged) noexcept {
-  unlink(staged.c_str());
-  auto it = staged_.find(staged);
-  if (it != staged_.end()) {
-    close(it->second);
-    staged_.erase(it);
-  }
+  return std::make_unique<PosixStagedCopy>(std::move(target), std::move(name), std::move(kept));
 }
 
 }  // namespace quennel

@@ -353,27 +353,125 @@ TEST_F(Backend, KilledInTheMiddleOfACopy) {
   EXPECT_EQ(Leftovers(dir.path), 0);
 }
 
-TEST_F(Backend, StagingFileOfALiveRunIsLeftAlone) {
+/// Starts Quennel in the background, headless, its program's report going
+/// to `probeOut` and its standard error to `errOut`.
+pid_t Spawn(const Args& args, const fs::path& probeOut, const fs::path& errOut = "/dev/null") {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int err = open(errOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(err, 2);
+    close_range(3, ~0U, 0);
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+    setenv("PROBE_OUT", probeOut.c_str(), 1);
+    _exit(ExecQuennel(args));
+  }
+  return pid;
+}
+
+int Wait(pid_t pid) {
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+/// Starts that coincide: each one starts the program, a single one copies
+/// and installs, and the program never meets a file still being written.
+TEST_F(Backend, SimultaneousStartsInstallOnceAndAllStart) {
+  constexpr int kRuns = 4;
+  const std::string newBits = ProbeBytes(size_t{48} << 20);
+  WriteAll(dir / "new", newBits);
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    WriteAll(dir / "app", ProbeBytes());
+    SetTime(dir / "app", 1000);
+    std::vector<pid_t> runs;
+    for (int k = 0; k < kRuns; ++k)
+      runs.push_back(Spawn({(dir / "new").string(), (dir / "app").string(), "x"},
+                           dir / ("probe." + std::to_string(k)), dir / ("err." + std::to_string(k))));
+    int installs = 0;
+    for (int k = 0; k < kRuns; ++k) {
+      EXPECT_EQ(Wait(runs[k]), 0) << ReadAll(dir / ("err." + std::to_string(k)));
+      const ProbeReport probe = ReadProbe(dir / ("probe." + std::to_string(k)));
+      EXPECT_TRUE(probe.ran) << "run " << k << " did not start the program";
+      EXPECT_EQ(probe.size, static_cast<long long>(newBits.size()));
+      installs += probe.args == Args{"x"};
+      if (probe.args != Args{"x"}) EXPECT_EQ(probe.args, (Args{"x", "(~!~)"}));
+    }
+    EXPECT_EQ(installs, 1);
+    EXPECT_EQ(Leftovers(dir.path), 0);
+  }
+}
+
+/// A run that holds the folder's lock and is killed: the next run waits
+/// while it lives, then clears what it left and installs.
+TEST_F(Backend, LockOfAKilledRunIsReleased) {
   WriteAll(dir / "new", ProbeBytes(10));
   WriteAll(dir / "app", ProbeBytes());
   SetTime(dir / "app", 1000);
-  const fs::path live = dir / ".app.quennel~LIVE01";
   const fs::path stale = dir / ".app.quennel~DEAD01";
   const fs::path other = dir / ".other.quennel~DEAD02";
-  WriteAll(live, "partial");
   WriteAll(stale, "partial");
   WriteAll(other, "partial");
-  const int lock = open(live.c_str(), O_RDONLY | O_CLOEXEC);
-  ASSERT_EQ(flock(lock, LOCK_EX), 0);
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t holder = fork();
+  if (holder == 0) {
+    const int folder = open(dir.path.c_str(), O_RDONLY | O_DIRECTORY);
+    flock(folder, LOCK_EX);
+    (void)!write(ready[1], "L", 1);
+    pause();
+    _exit(0);
+  }
+  char byte;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
 
-  const Outcome outcome = Run({(dir / "new").string(), (dir / "app").string()});
-  close(lock);
+  const pid_t run = Spawn({(dir / "new").string(), (dir / "app").string()}, dir / "probe.out");
+  usleep(300'000);
+  EXPECT_EQ(ReadAll(dir / "app"), ProbeBytes()) << "replaced while another run held the lock";
+  EXPECT_TRUE(fs::exists(stale)) << "cleared while another run held the lock";
+  kill(holder, SIGKILL);
+  waitpid(holder, nullptr, 0);
 
-  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(Wait(run), 0);
+  EXPECT_EQ(Probe().args, Args{});
   EXPECT_EQ(ReadAll(dir / "app"), ProbeBytes(10));
-  EXPECT_TRUE(fs::exists(live));
   EXPECT_FALSE(fs::exists(stale));
   EXPECT_TRUE(fs::exists(other));
+}
+
+/// An installed program reached through a link: the link stays and the file
+/// it leads to is replaced; a dangling link gets the copy-error box and
+/// nothing is created where it points.
+TEST_F(Backend, LinkedInstalls) {
+  fs::create_directories(dir / "opt" / "prog-2.1");
+  fs::create_directories(dir / "bin");
+  const fs::path real = dir / "opt" / "prog-2.1" / "prog";
+  const fs::path link = dir / "bin" / "prog";
+  WriteAll(dir / "new", ProbeBytes(10));
+  WriteAll(real, ProbeBytes());
+  SetTime(real, 1000);
+  fs::create_symlink("../opt/prog-2.1/prog", link);
+
+  Outcome outcome = Run({(dir / "new").string(), link.string(), "x"});
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(fs::read_symlink(link), "../opt/prog-2.1/prog");
+  EXPECT_EQ(ReadAll(real), ProbeBytes(10));
+  EXPECT_EQ(Probe().args, Args{"x"});
+  EXPECT_EQ(Leftovers(dir / "bin") + Leftovers(real.parent_path()), 0);
+
+  // The next start finds the link's target as new as the source.
+  outcome = Run({(dir / "new").string(), link.string(), "x"});
+  EXPECT_EQ(Probe().args, (Args{"x", "(~!~)"}));
+
+  const fs::path dangling = dir / "bin" / "gone";
+  fs::create_symlink(dir / "nowhere" / "prog", dangling);
+  fs::create_directory(dir / "nowhere");
+  outcome = Run({(dir / "new").string(), dangling.string(), "x"});
+  EXPECT_NE(outcome.err.find(std::strerror(ENOENT) + std::string("\nCopy ")), std::string::npos) << outcome.err;
+  EXPECT_TRUE(fs::is_empty(dir / "nowhere"));
+  EXPECT_TRUE(fs::is_symlink(dangling));
 }
 
 }  // namespace

@@ -96,20 +96,17 @@ public:
     ++pumpsDuringCopy;
     if (midCopy) std::exchange(midCopy, nullptr)();
   }
-  std::string StageCopy(const std::string& source, const std::string& destination) override {
+  std::unique_ptr<quennel::StagedCopy> StageCopy(const std::string& source, const std::string& destination,
+                                                 const quennel::CopyProgress& progress) override {
     copying_ = true;
     try {
-      std::string staged = PosixPlatform::StageCopy(source, destination);
+      auto staged = std::make_unique<Hooked>(*this, PosixPlatform::StageCopy(source, destination, progress));
       copying_ = false;
       return staged;
     } catch (...) {
       copying_ = false;
       throw;
     }
-  }
-  void CommitStaged(const std::string& staged, const std::string& destination) override {
-    if (beforeCommit) std::exchange(beforeCommit, nullptr)();
-    PosixPlatform::CommitStaged(staged, destination);
   }
   void StartProgram(const std::string& commandLine, int) override { started = commandLine; }
   void ShowMessage(const std::string& text, int style,
@@ -127,6 +124,18 @@ public:
   int Run() { return quennel::testing::RunForm(*this); }
 
 private:
+  /// The backend's staged copy, with the fault injected before the swap.
+  struct Hooked : quennel::StagedCopy {
+    Hooked(FaultyPlatform& owner, std::unique_ptr<quennel::StagedCopy> inner)
+        : owner(owner), inner(std::move(inner)) {}
+    void Commit() override {
+      if (owner.beforeCommit) std::exchange(owner.beforeCommit, nullptr)();
+      inner->Commit();
+    }
+    FaultyPlatform& owner;
+    std::unique_ptr<quennel::StagedCopy> inner;
+  };
+
   bool copying_ = false;
 };
 
