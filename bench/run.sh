@@ -3,7 +3,8 @@
 # Builds Quennel (Release) in build-bench and the Windows port in
 # build-win-bench; works files in build-bench/bench-work, on the build
 # folder's file system. Results also go to bench/results/.
-#   LAUNCH_ROUNDS (default 1000), COPY_ROUNDS (default 31), COPY_MIB (256)
+#   LAUNCH_ROUNDS (default 1000), COPY_ROUNDS (default 31), COPY_MIB (256),
+#   GROUP_ROUNDS (7), GROUP_MIB (300)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh test >/dev/null
@@ -11,6 +12,8 @@ scripts/setup.sh test >/dev/null
 launch_rounds=${LAUNCH_ROUNDS:-1000}
 copy_rounds=${COPY_ROUNDS:-31}
 copy_mib=${COPY_MIB:-256}
+group_rounds=${GROUP_ROUNDS:-7}
+group_mib=${GROUP_MIB:-300}
 
 cmake -S . -B build-bench -DQUENNEL_TESTS=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build-bench -j2 --target quennel >/dev/null
@@ -53,6 +56,21 @@ RESET
   ./harness -n "$copy_rounds" -w 2 -s 'sh reset.sh' -t "copy ($copy_mib MiB, flushed)" -- \
     cp sh -c 'cp big inst && sync inst' :: \
     quennel "$quennel" big inst
+
+  # d. Starts that coincide: N runs of the same pair at once, against one
+  # run alone, on a ${group_mib} MiB new version. One of them installs; the
+  # others wait for its lock and start the program it put in place.
+  { cat tiny; head -c $((group_mib << 20)) /dev/urandom; } >big
+  chmod +x big
+  touch -d '2030-01-01' big
+  cat >group.sh <<'GROUP'
+for i in $(seq "$2"); do "$1" big inst & done
+wait
+GROUP
+  ./harness -n "$group_rounds" -w 1 -s 'sh reset.sh' -t "simultaneous starts ($group_mib MiB)" -- \
+    one "$quennel" big inst :: \
+    four sh group.sh "$quennel" 4 :: \
+    eight sh group.sh "$quennel" 8
   rm -f big inst
   cd - >/dev/null
 
