@@ -68,8 +68,10 @@ TEST(CommandLine, UsageExit) {
     SCOPED_TRACE(tail);
     testing::FakePlatform platform;
     platform.tail = tail;
-    platform.files["a"] = {"old", 1};
-    platform.files["b"] = {"new", 2};
+    // Were the line taken for good, "a" would replace "b" and "b" would start.
+    platform.suffix = "";
+    platform.files["a"] = {"new", 2};
+    platform.files["b"] = {"old", 1};
     EXPECT_EQ(platform.Run(), kExitUsage);
     ASSERT_EQ(platform.messages.size(), 1u);
     EXPECT_EQ(platform.messages[0].text,
@@ -80,7 +82,7 @@ TEST(CommandLine, UsageExit) {
     EXPECT_FALSE(platform.windowShown);
     EXPECT_FALSE(platform.started.has_value());
     EXPECT_EQ(platform.beeps, 0);
-    EXPECT_EQ(platform.files["a"].data, "old");
+    EXPECT_EQ(platform.files["b"].data, "old");
   }
 }
 

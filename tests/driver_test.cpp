@@ -25,6 +25,9 @@ struct DecisionCase {
   std::optional<FakeFile> sourceFile;
   std::optional<FakeFile> destFile;
   const char* suffix;
+  // The two paths as the decision stage completes them.
+  const char* completedSource;
+  const char* completedDest;
   // Expected.
   const char* started;  // nullptr: nothing could be started
   bool replaced;
@@ -37,27 +40,29 @@ const FakeFile kSameTime{"other bits", 100};
 const FakeFile kFolder{"", 300, true};
 
 const DecisionCase kDecisions[] = {
-    {"source newer", kSource, kDest, kNew, kOld, ".EXE", "\"C:\\APP\\PROG.EXE\" x", true},
-    {"source older", kSource, kDest, kOlder, kOld, ".EXE", "\"C:\\APP\\PROG.EXE\" x (~!~)",
+    {"source newer", kSource, kDest, kNew, kOld, ".EXE", kSource, kDest, "\"C:\\APP\\PROG.EXE\" x", true},
+    {"source older", kSource, kDest, kOlder, kOld, ".EXE", kSource, kDest, "\"C:\\APP\\PROG.EXE\" x (~!~)",
      false},
-    {"equal times", kSource, kDest, kSameTime, kOld, ".EXE", "\"C:\\APP\\PROG.EXE\" x (~!~)",
+    {"equal times", kSource, kDest, kSameTime, kOld, ".EXE", kSource, kDest, "\"C:\\APP\\PROG.EXE\" x (~!~)",
      false},
-    {"missing source", kSource, kDest, std::nullopt, kOld, ".EXE",
+    {"missing source", kSource, kDest, std::nullopt, kOld, ".EXE", kSource, kDest,
      "\"C:\\APP\\PROG.EXE\" x (~!~)", false},
-    {"missing source and destination", kSource, kDest, std::nullopt, std::nullopt, ".EXE", nullptr,
+    {"missing source and destination", kSource, kDest, std::nullopt, std::nullopt, ".EXE", kSource, kDest, nullptr,
      false},
-    {"missing destination", kSource, kDest, kNew, std::nullopt, ".EXE", "\"C:\\APP\\PROG.EXE\" x",
+    {"missing destination", kSource, kDest, kNew, std::nullopt, ".EXE", kSource, kDest, "\"C:\\APP\\PROG.EXE\" x",
      true},
-    {"same path", kDest, kDest, kNew, kOld, ".EXE", "\"C:\\APP\\PROG.EXE\" x (~!~)", false},
-    {"source is a folder", kSource, kDest, kFolder, kOld, ".EXE", "\"C:\\APP\\PROG.EXE\" x (~!~)",
+    {"same path", kDest, kDest, kNew, kOld, ".EXE", kDest, kDest, "\"C:\\APP\\PROG.EXE\" x (~!~)", false},
+    {"source is a folder", kSource, kDest, kFolder, kOld, ".EXE", kSource, kDest, "\"C:\\APP\\PROG.EXE\" x (~!~)",
      false},
-    {"suffix makes the paths equal", "C:\\APP\\PROG", kDest, kNew, kOld, ".EXE",
+    {"suffix makes the paths equal", "C:\\APP\\PROG", kDest, kNew, kOld, ".EXE", kDest, kDest,
      "\"C:\\APP\\PROG.EXE\" x (~!~)", false},
-    {"dot in a folder name", "S:\\V1.0\\PROG", "C:\\V1.0\\PROG", kNew, kOld, ".EXE",
+    {"suffix added to both", "S:\\NEW\\PROG", "C:\\APP\\PROG", kNew, kOld, ".EXE", kSource, kDest,
+     "\"C:\\APP\\PROG.EXE\" x", true},
+    {"dot in a folder name", "S:\\V1.0\\PROG", "C:\\V1.0\\PROG", kNew, kOld, ".EXE", "S:\\V1.0\\PROG", "C:\\V1.0\\PROG",
      "\"C:\\V1.0\\PROG\" x", true},
-    {"no suffix on POSIX", "/srv/new/prog", "/opt/app/prog", kNew, kOld, "",
+    {"no suffix on POSIX", "/srv/new/prog", "/opt/app/prog", kNew, kOld, "", "/srv/new/prog", "/opt/app/prog",
      "\"/opt/app/prog\" x", true},
-    {"case differs, same file on disk", "C:\\APP\\prog.exe", kDest, kOld, kOld, ".EXE",
+    {"case differs, same file on disk", "C:\\APP\\prog.exe", kDest, kOld, kOld, ".EXE", "C:\\APP\\prog.exe", kDest,
      "\"C:\\APP\\PROG.EXE\" x (~!~)", false},
 };
 
@@ -67,11 +72,7 @@ TEST(Decision, Table) {
     FakePlatform platform;
     platform.suffix = c.suffix;
     platform.tail = Tail(c.source, c.dest, "x");
-    // Paths as the decision stage completes them.
-    auto complete = [&](std::string path) {
-      return path.find('.') == std::string::npos ? path + c.suffix : path;
-    };
-    const std::string source = complete(c.source), dest = complete(c.dest);
+    const std::string source = c.completedSource, dest = c.completedDest;
     if (c.destFile) platform.files[dest] = *c.destFile;
     if (c.sourceFile && source != dest) platform.files[source] = *c.sourceFile;
     const std::string before = c.destFile ? c.destFile->data : "";
