@@ -3,9 +3,9 @@
 # Usage: scripts/setup.sh [build|test]   (default: test, which is everything)
 set -euo pipefail
 
-build_packages=(g++ cmake make libfltk1.3-dev libx11-dev fonts-dejavu-core)
-test_packages=(libgtest-dev googletest xvfb xdotool x11-utils imagemagick python3
-               g++-mingw-w64-x86-64-posix wine64 clang libclang-rt-14-dev)
+build_packages=(g++ cmake make libfltk1.3-dev libx11-dev fonts-dejavu-core dpkg-dev)
+test_packages=(libgtest-dev googletest xvfb xdotool x11-utils imagemagick python3 lintian man-db
+               g++-mingw-w64-x86-64-posix wine64 clang libclang-rt-dev)
 
 wanted=("${build_packages[@]}")
 [ "${1:-test}" = build ] || wanted+=("${test_packages[@]}")
