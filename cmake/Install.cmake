@@ -18,7 +18,9 @@ if(WIN32)
   install(TARGETS quennel RUNTIME DESTINATION . COMPONENT program)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . COMPONENT docs)
   set(QUENNEL_PACKAGE_COMPONENTS program docs)
-  include(${CMAKE_CURRENT_LIST_DIR}/Packaging.cmake)
+  if(quennel_top_level)
+    include(${CMAKE_CURRENT_LIST_DIR}/Packaging.cmake)
+  endif()
   return()
 endif()
 
@@ -52,7 +54,7 @@ set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_
 string(TIMESTAMP QUENNEL_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
 configure_file(${PROJECT_SOURCE_DIR}/doc/changelog.in ${QUENNEL_DOC_DIR}/changelog @ONLY)
 
-find_program(QUENNEL_GZIP gzip)
+find_program(QUENNEL_GZIP gzip REQUIRED)
 set(compressed)
 foreach(name quennel.1 changelog)
   add_custom_command(
@@ -74,4 +76,7 @@ set(QUENNEL_PACKAGE_COMPONENTS program debian)
 if(TARGET quennel_fltk)
   list(APPEND QUENNEL_PACKAGE_COMPONENTS window)
 endif()
-include(${CMAKE_CURRENT_LIST_DIR}/Packaging.cmake)
+# A project that builds Quennel inside it makes its own packages.
+if(quennel_top_level)
+  include(${CMAKE_CURRENT_LIST_DIR}/Packaging.cmake)
+endif()
