@@ -5,6 +5,7 @@
 #   install_test.sh package CPACK CONFIG VERSION VERSION_TEXT
 #                                            the Debian package: name, contents, fields,
 #                                            lintian, and the binary run from an unpacked root
+#   install_test.sh zip CPACK CONFIG VERSION EXE   the Windows zip: quennel.exe, README, LICENSE
 set -u
 
 mode=$1
@@ -104,8 +105,24 @@ case_package() {
   return 0
 }
 
+case_zip() {
+  cpack=$1 config=$2 version=$3 exe=$4
+  "$cpack" -G ZIP --config "$config" -B "$work/out" >"$work/cpack.log" 2>&1 ||
+    fail "cpack failed: $(cat "$work/cpack.log")"
+  zip="$work/out/quennel-$version-win64.zip"
+  [ -f "$zip" ] || fail "no $(basename "$zip"); made: $(ls "$work/out")"
+  python3 -m zipfile -e "$zip" "$work/unpacked" || fail "the zip does not unpack"
+  (cd "$work/unpacked" && find . -type f | sort) >"$work/files"
+  top="./quennel-$version-win64"
+  printf '%s\n' "$top/LICENSE" "$top/README.md" "$top/quennel.exe" | cmp -s - "$work/files" ||
+    fail "the zip holds: $(cat "$work/files")"
+  cmp -s "$exe" "$work/unpacked/$top/quennel.exe" || fail "the zip's quennel.exe is not the one built"
+  grep -q 'Copyright 2026 the Quennel authors' "$work/unpacked/$top/LICENSE" || fail "LICENSE lacks the copyright line"
+}
+
 case "$mode" in
   help) case_help "$@" ;;
+  zip) case_zip "$@" ;;
   manpage) case_manpage "$@" ;;
   package) case_package "$@" ;;
   *) fail "unknown mode $mode" ;;
