@@ -67,7 +67,8 @@ case_package() {
   [ -f "$deb" ] || fail "no $(basename "$deb"); made: $(ls "$work/out")"
 
   dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|' | sort >"$work/files"
-  for file in /usr/bin/quennel /usr/lib/quennel/quennel-fltk.so /usr/share/man/man1/quennel.1.gz \
+  grep -qE '^/usr/lib/([^/]+/)?quennel/quennel-fltk\.so$' "$work/files" || fail "the package lacks the window module"
+  for file in /usr/bin/quennel /usr/share/man/man1/quennel.1.gz \
               /usr/share/doc/quennel/copyright /usr/share/doc/quennel/changelog.gz \
               /usr/share/doc/quennel/README.md; do
     grep -qx "$file" "$work/files" || fail "the package lacks $file"
