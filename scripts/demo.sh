@@ -30,15 +30,23 @@ else
   echo "No display: Quennel runs headless (boxes would go to standard error)."
 fi
 
+# Runs Quennel and prints its real exit status; fails the demo when that is
+# not the one expected ($1).
+quennel() {
+  local expected=$1 status=0
+  shift
+  build/quennel "$@" || status=$?
+  echo "   exit status $status"
+  if [ "$status" -ne "$expected" ]; then
+    echo "Demo failed: exit status $status, expected $expected." >&2
+    exit 1
+  fi
+}
+
 echo "1. First start, version 2 is newer: Quennel installs it, then starts it without the marker."
-build/quennel "$demo/share/hello" "$demo/My Apps/hello" --greet "Jane Doe"
-echo "   exit status $?"
+quennel 0 "$demo/share/hello" "$demo/My Apps/hello" --greet "Jane Doe"
 echo "2. Second start, nothing new: Quennel starts the installed copy at once, with the marker (~!~)."
-build/quennel "$demo/share/hello" "$demo/My Apps/hello" --greet "Jane Doe"
-echo "   exit status $?"
+quennel 0 "$demo/share/hello" "$demo/My Apps/hello" --greet "Jane Doe"
 echo "3. A malformed command line: the usage message, exit status 2."
-status=0
-build/quennel "$demo/share/hello" || status=$?
-echo "   exit status $status"
-[ "$status" -eq 2 ]
+quennel 2 "$demo/share/hello"
 echo "Demo done: the installed copy now has $(stat -c %s "$demo/My Apps/hello") bytes, as published."

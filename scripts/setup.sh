@@ -1,14 +1,23 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Quennel's build and tests need, once.
-# Usage: scripts/setup.sh [build|test]   (default: test, which is everything)
+# Usage: scripts/setup.sh [build|bench|test]   (default: test, which is everything)
+#   build  the Linux program, its window module and its Debian package
+#   bench  that, and the Windows cross build run under wine
+#   test   all of it, and the tests' tools
 set -euo pipefail
 
-build_packages=(g++ cmake make libfltk1.3-dev libx11-dev fonts-dejavu-core)
-test_packages=(libgtest-dev googletest xvfb xdotool x11-utils imagemagick python3
-               g++-mingw-w64-x86-64-posix wine64 clang libclang-rt-14-dev)
+build_packages=(g++ cmake make libfltk1.3-dev libx11-dev fonts-dejavu-core dpkg-dev)
+windows_packages=(g++-mingw-w64-x86-64-posix wine64 python3)
+test_packages=(libgtest-dev googletest xvfb xdotool x11-utils imagemagick lintian man-db
+               clang libclang-rt-dev)
 
 wanted=("${build_packages[@]}")
-[ "${1:-test}" = build ] || wanted+=("${test_packages[@]}")
+case "${1:-test}" in
+  build) ;;
+  bench) wanted+=("${windows_packages[@]}") ;;
+  test) wanted+=("${windows_packages[@]}" "${test_packages[@]}") ;;
+  *) echo "usage: $0 [build|bench|test]" >&2; exit 2 ;;
+esac
 
 missing=()
 for package in "${wanted[@]}"; do

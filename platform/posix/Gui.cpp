@@ -1,6 +1,7 @@
 #include "platform/posix/Gui.h"
 
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -13,12 +14,23 @@
 namespace quennel {
 namespace {
 
-std::string ModuleBesideExecutable() {
+constexpr const char* kModuleName = "quennel-fltk.so";
+
+/// The window module's file: where the install rules put it relative to the
+/// executable, else beside the executable (the build folder). Empty when
+/// neither holds a regular file: headless.
+std::string FindModule() {
   char buffer[4096];
   const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (n <= 0) return "quennel-fltk.so";
+  if (n <= 0) return {};
   std::string exe(buffer, static_cast<size_t>(n));
-  return exe.substr(0, exe.rfind('/') + 1) + "quennel-fltk.so";
+  const std::string folder = exe.substr(0, exe.rfind('/') + 1);
+  for (const std::string& candidate :
+       {folder + QUENNEL_MODULE_FROM_BINDIR + "/" + kModuleName, folder + kModuleName}) {
+    struct stat info;
+    if (stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode)) return candidate;
+  }
+  return {};
 }
 
 bool DisplayNamed() {
@@ -48,7 +60,8 @@ const QuennelGui* Gui::Module() {
   if (tried_) return nullptr;
   tried_ = true;
   if (!DisplayNamed()) return nullptr;
-  if (modulePath_.empty()) modulePath_ = ModuleBesideExecutable();
+  if (modulePath_.empty()) modulePath_ = FindModule();
+  if (modulePath_.empty()) return nullptr;
   UseUserLocale();  // the window's texts and input follow it
   // A missing module or missing GUI libraries mean headless, not failure.
   void* handle = dlopen(modulePath_.c_str(), RTLD_NOW | RTLD_LOCAL);

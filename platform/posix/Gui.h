@@ -11,7 +11,8 @@ namespace quennel {
 
 class Gui {
 public:
-  /// `modulePath`: the window module's file; empty looks beside the executable.
+  /// `modulePath`: the window module's file; empty looks where the install
+  /// put it relative to the executable, then beside the executable.
   explicit Gui(std::string modulePath = {}) : modulePath_(std::move(modulePath)) {}
   Gui(const Gui&) = delete;
   Gui& operator=(const Gui&) = delete;

@@ -1,5 +1,6 @@
 /// Start-up on POSIX: create F_Main and run its load handler.
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -8,8 +9,29 @@
 #include "platform/posix/PosixPlatform.h"
 #include "update/F_Main.h"
 
+namespace {
+
+constexpr const char* kSynopsis =
+    "Usage: quennel \"NEW\" \"INSTALLED\" [ARGUMENT...]\n"
+    "       quennel --version\n"
+    "       quennel --help\n";
+
+/// The usage text and the synopsis on standard output; 1 when they could not
+/// be written (a full disk, a closed pipe).
+int PrintHelp() {
+  std::printf("%s\n\n%s", quennel::kUsageText, kSynopsis);
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return 0;
+  std::fprintf(stderr, "quennel: --help: %s\n", std::strerror(errno));
+  return 1;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   using namespace quennel;
+  // Alone, an option is no valid command line (two paths are needed): these
+  // take nothing from what works.
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) return PrintHelp();
   // The user's locale, for error texts, is set when one is first needed
   // (UseUserLocale): a plain launch does without it.
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {

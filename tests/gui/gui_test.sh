@@ -3,6 +3,8 @@
 #   gui_test.sh nodisplay HARNESS MODULE   no X server: open() says 0, nothing breaks
 #   gui_test.sh window HARNESS MODULE      progress window, message boxes, reopen, lost server
 #   gui_test.sh e2e QUENNEL                the program: copy error, failed start, exit status 1
+#   gui_test.sh installed CMAKE BUILD      an install, moved elsewhere, still shows its window;
+#                                          without its module it runs headless
 # Exits 77 (skipped) where Xvfb is not installed.
 set -u
 
@@ -327,10 +329,34 @@ case_e2e() {
   [ "$status" = 1 ] || fail "quennel exited with status $status, not 1"
 }
 
+case_installed() {
+  cmake=$1 build=$2
+  "$cmake" --install "$build" --prefix "$work/first" >"$work/install.log" 2>&1 || fail "cmake --install failed"
+  for file in bin/quennel share/man/man1/quennel.1 share/doc/quennel/README.md share/doc/quennel/LICENSE; do
+    [ -f "$work/first/$file" ] || fail "the install lacks $file"
+  done
+  set -- "$work"/first/lib*/quennel/quennel-fltk.so "$work"/first/lib/*/quennel/quennel-fltk.so
+  modules=$(ls "$@" 2>/dev/null)
+  [ "$(echo "$modules" | wc -w)" = 1 ] || fail "no single window module under lib: $modules"
+  [ ! -e "$work/first/bin/quennel-fltk.so" ] || fail "the module was installed beside the binary"
+
+  # Moved as a whole, the binary finds its module relative to itself.
+  mv "$work/first" "$work/moved"
+  case_e2e "$work/moved/bin/quennel"
+
+  # Without the module, the usage box goes to standard error, display or not.
+  rm "$work/moved/${modules#"$work/first/"}"
+  timeout 30 "$work/moved/bin/quennel" only-one-path 2>"$work/headless.log"
+  status=$?
+  [ "$status" = 2 ] || fail "without its module quennel exited with status $status, not 2"
+  [ "$(head -n 1 "$work/headless.log")" = Quennel ] || fail "no usage box on standard error"
+}
+
 case "$mode" in
   nodisplay) harness=$1 module=$2; case_nodisplay ;;
   window) harness=$1 module=$2; case_window ;;
   e2e) case_e2e "$1" ;;
+  installed) case_installed "$1" "$2" ;;
   *) fail "unknown mode $mode" ;;
 esac
 echo "ok: $mode"
