@@ -303,7 +303,9 @@ TEST(SimultaneousRuns, Table) {
     EXPECT_EQ(platform.started.value_or("<nothing>"), c.started);
     EXPECT_EQ(platform.files["C:\\APP\\PROG.EXE"].data, c.installed);
     // A run that found the work done copies nothing at all.
-    if (c.holderInstalls) EXPECT_EQ(platform.commitTries, 0);
+    if (c.holderInstalls) {
+      EXPECT_EQ(platform.commitTries, 0);
+    }
     EXPECT_EQ(platform.files.count("C:\\APP\\PROG.EXE.staged"), 0u);
     ASSERT_EQ(platform.messages.size(), c.copyErrorShown ? 1u : 0u);
     if (c.copyErrorShown) {

@@ -396,7 +396,9 @@ TEST_F(Backend, SimultaneousStartsInstallOnceAndAllStart) {
       EXPECT_TRUE(probe.ran) << "run " << k << " did not start the program";
       EXPECT_EQ(probe.size, static_cast<long long>(newBits.size()));
       installs += probe.args == Args{"x"};
-      if (probe.args != Args{"x"}) EXPECT_EQ(probe.args, (Args{"x", "(~!~)"}));
+      if (probe.args != Args{"x"}) {
+        EXPECT_EQ(probe.args, (Args{"x", "(~!~)"}));
+      }
     }
     EXPECT_EQ(installs, 1);
     EXPECT_EQ(Leftovers(dir.path), 0);
