@@ -17,7 +17,7 @@ namespace quennel::testing {
 
 struct FakeFile {
   std::string data;
-  std::int64_t time = 0;
+  FileStamp time;
   bool directory = false;
 };
 
@@ -56,7 +56,7 @@ public:
   std::uint32_t FileAttributes(const std::string& path) override {
     return Find(path).directory ? kAttributeDirectory : 0;
   }
-  FileStamp FileModified(const std::string& path) override { return FileStamp{Find(path).time}; }
+  FileStamp FileModified(const std::string& path) override { return Find(path).time; }
 
   std::string StageCopy(const std::string& source, const std::string& destination) override {
     if (copyError) throw PlatformError(*copyError);
