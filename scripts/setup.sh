@@ -4,7 +4,7 @@
 set -euo pipefail
 
 build_packages=(g++ cmake make libfltk1.3-dev libx11-dev fonts-dejavu-core)
-test_packages=(libgtest-dev googletest xvfb xdotool x11-utils imagemagick python3
+test_packages=(libgtest-dev googletest xvfb xdotool x11-utils imagemagick python3 acl libcap2-bin e2fsprogs dosfstools
                g++-mingw-w64-x86-64-posix wine64 clang libclang-rt-14-dev)
 
 wanted=("${build_packages[@]}")
