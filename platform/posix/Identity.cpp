@@ -8,6 +8,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
 #include <string_view>
@@ -146,6 +147,12 @@ int CopyAttributes(int staging, int folder, const char* installedName, int insta
       return error;
     }
   }
+  // An ACL the new file inherited from its folder's default, where the
+  // installed copy had none, would let others run what they could not.
+  constexpr const char* kAcl = "system.posix_acl_access";
+  if (std::find(names.begin(), names.end(), kAcl) == names.end() && fremovexattr(staging, kAcl) != 0 &&
+      errno != ENODATA && errno != ENOTSUP)
+    return errno;
   return 0;
 }
 

@@ -149,20 +149,23 @@ TEST_F(Keeps, OwnerGroupAndSpecialBitsOnlyTogether) {
 
 /// Who may run it after the update: staff members through the group,
 /// daemon through an ACL entry that grants it, or not through one that
-/// denies it.
+/// denies it, nor through the folder's default ACL that the installed copy
+/// never had.
 TEST_F(Keeps, WhoMayRunIt) {
   if (!Output("setfacl --version")) GTEST_SKIP() << "setfacl is missing (Debian: acl)";
   struct Case {
     const char* name;
     Identity before;
     const char* acl;  // or nullptr
+    const char* folderDefault;  // the folder's default ACL, set after the install, or nullptr
     std::vector<gid_t> daemonGroups;
     bool daemonRuns;
   } cases[] = {
-      {"group-only program, run by a member", {0, staff_, 0750}, nullptr, {staff_}, true},
-      {"group-only program, run by another user", {0, staff_, 0750}, nullptr, {}, false},
-      {"ACL grants daemon", {0, 0, 0750}, "u:daemon:rx", {}, true},
-      {"ACL denies daemon", {0, 0, 0755}, "u:daemon:---", {}, false},
+      {"group-only program, run by a member", {0, staff_, 0750}, nullptr, nullptr, {staff_}, true},
+      {"group-only program, run by another user", {0, staff_, 0750}, nullptr, nullptr, {}, false},
+      {"ACL grants daemon", {0, 0, 0750}, "u:daemon:rx", nullptr, {}, true},
+      {"ACL denies daemon", {0, 0, 0755}, "u:daemon:---", nullptr, {}, false},
+      {"no ACL, the folder's default grants daemon", {0, 0, 0750}, nullptr, "u:daemon:rx", {}, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -171,6 +174,10 @@ TEST_F(Keeps, WhoMayRunIt) {
       ASSERT_TRUE(Output("setfacl -m " + std::string(c.acl) + " " + installed.string()));
     }
     const auto aclBefore = Output("getfacl -cp " + installed.string());
+    ASSERT_TRUE(Output("setfacl -k " + dir.path.string()));
+    if (c.folderDefault) {
+      ASSERT_TRUE(Output("setfacl -d -m " + std::string(c.folderDefault) + " " + dir.path.string()));
+    }
 
     const Outcome update = Run();
     ASSERT_EQ(update.status, 0) << update.err;
