@@ -162,7 +162,9 @@ int TakeIdentity(int staging, int folder, const char* installedName, const struc
   struct stat ours, installed;
   if (fstat(staging, &ours) != 0) return errno;
   const Fd found(openat(folder, installedName, O_PATH | O_NOFOLLOW | O_CLOEXEC));
-  if (found.get() < 0 || fstat(found.get(), &installed) != 0 || !S_ISREG(installed.st_mode)) {
+  if (found.get() < 0 && errno != ENOENT && errno != ELOOP) return errno;
+  if (found.get() >= 0 && fstat(found.get(), &installed) != 0) return errno;
+  if (found.get() < 0 || !S_ISREG(installed.st_mode)) {
     // A first install: the publisher's bits as this user's umask allows.
     const mode_t mode = source.st_mode & 0777 & ~CurrentUmask();
     return fchmod(staging, mode) == 0 ? 0 : errno;
