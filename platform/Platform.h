@@ -28,9 +28,12 @@ public:
   using PlatformError::PlatformError;
 };
 
-/// A file's last modification time, in the backend's own ticks.
+/// A file's last modification time: seconds since 1970 (negative before)
+/// and the nanoseconds within that second (0 to 999,999,999), compared as a
+/// pair, so every time a system reports compares exactly.
 struct FileStamp {
-  std::int64_t ticks = 0;
+  std::int64_t seconds = 0;
+  std::int32_t nanoseconds = 0;
   auto operator<=>(const FileStamp&) const = default;
 };
 

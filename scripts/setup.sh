@@ -9,6 +9,7 @@ set -euo pipefail
 build_packages=(g++ cmake make libfltk1.3-dev libx11-dev fonts-dejavu-core dpkg-dev)
 windows_packages=(g++-mingw-w64-x86-64-posix wine64 python3)
 test_packages=(libgtest-dev googletest xvfb xdotool x11-utils imagemagick lintian man-db
+               acl libcap2-bin e2fsprogs dosfstools
                clang libclang-rt-dev)
 
 wanted=("${build_packages[@]}")

@@ -20,7 +20,7 @@ namespace quennel::testing {
 
 struct FakeFile {
   std::string data;
-  std::int64_t time = 0;
+  FileStamp time;
   bool directory = false;
 };
 
@@ -63,7 +63,7 @@ public:
   std::uint32_t FileAttributes(const std::string& path) override {
     return Find(path).directory ? kAttributeDirectory : 0;
   }
-  FileStamp FileModified(const std::string& path) override { return FileStamp{Find(path).time}; }
+  FileStamp FileModified(const std::string& path) override { return Find(path).time; }
 
   std::unique_ptr<DestinationLock> LockDestination(const std::string&) override {
     if (lockBusyTries != 0) {

@@ -33,11 +33,21 @@ struct DecisionCase {
   bool replaced;
 };
 
-const FakeFile kNew{"new bits", 200};
-const FakeFile kOld{"old bits", 100};
-const FakeFile kOlder{"new bits", 50};
-const FakeFile kSameTime{"other bits", 100};
-const FakeFile kFolder{"", 300, true};
+const FakeFile kNew{"new bits", {200}};
+const FakeFile kOld{"old bits", {100}};
+const FakeFile kOlder{"new bits", {50}};
+const FakeFile kSameTime{"other bits", {100}};
+const FakeFile kFolder{"", {300}, true};
+// Times that a count of nanoseconds in 64 bits cannot hold (before 1677-09-21,
+// after 2262-04-11), and one nanosecond apart.
+constexpr std::int64_t k1601 = -11'644'473'600, k1677 = -9'246'096'000, k2300 = 10'413'792'000;
+const FakeFile kOld1601{"old bits", {k1601, 999'999'999}};
+const FakeFile kNew1677{"new bits", {k1677}};
+const FakeFile kOld2000{"old bits", {946'684'800}};
+const FakeFile kNew2000{"new bits", {946'684'800}};
+const FakeFile kNew2300{"new bits", {k2300}};
+const FakeFile kOld2300{"old bits", {k2300, 5}};
+const FakeFile kOneNanosecondNewer{"new bits", {100, 1}};
 
 const DecisionCase kDecisions[] = {
     {"source newer", kSource, kDest, kNew, kOld, ".EXE", kSource, kDest, "\"C:\\APP\\PROG.EXE\" x", true},
@@ -62,6 +72,16 @@ const DecisionCase kDecisions[] = {
      "\"C:\\V1.0\\PROG\" x", true},
     {"no suffix on POSIX", "/srv/new/prog", "/opt/app/prog", kNew, kOld, "", "/srv/new/prog", "/opt/app/prog",
      "\"/opt/app/prog\" x", true},
+    {"new version dated 2300", kSource, kDest, kNew2300, kOld2000, ".EXE", kSource, kDest, "\"C:\\APP\\PROG.EXE\" x",
+     true},
+    {"installed copy dated 2300, a nanosecond newer", kSource, kDest, kNew2300, kOld2300, ".EXE", kSource, kDest,
+     "\"C:\\APP\\PROG.EXE\" x (~!~)", false},
+    {"installed copy dated 2300, source 2000", kSource, kDest, kNew2000, kOld2300, ".EXE", kSource, kDest,
+     "\"C:\\APP\\PROG.EXE\" x (~!~)", false},
+    {"1677 is newer than 1601", kSource, kDest, kNew1677, kOld1601, ".EXE", kSource, kDest, "\"C:\\APP\\PROG.EXE\" x",
+     true},
+    {"one nanosecond newer", kSource, kDest, kOneNanosecondNewer, kOld, ".EXE", kSource, kDest,
+     "\"C:\\APP\\PROG.EXE\" x", true},
     {"case differs, same file on disk", "C:\\APP\\prog.exe", kDest, kOld, kOld, ".EXE", "C:\\APP\\prog.exe", kDest,
      "\"C:\\APP\\PROG.EXE\" x (~!~)", false},
 };
@@ -164,7 +184,7 @@ protected:
   }
   void ExpectOldCopyKeptWithMarker() {
     EXPECT_EQ(platform.files[kDest].data, "old bits");
-    EXPECT_EQ(platform.files[kDest].time, 100);
+    EXPECT_EQ(platform.files[kDest].time, FileStamp{100});
     EXPECT_EQ(platform.files.count(std::string(kDest) + ".staged"), 0u);
     EXPECT_EQ(platform.started.value_or(""), "\"C:\\APP\\PROG.EXE\" /x (~!~)");
     EXPECT_EQ(platform.beeps, 1);
@@ -175,7 +195,7 @@ protected:
 TEST_F(Replacement, GoodCopy) {
   EXPECT_EQ(platform.Run(), kExitStarted);
   EXPECT_EQ(platform.files[kDest].data, "new bits");
-  EXPECT_EQ(platform.files[kDest].time, 200);
+  EXPECT_EQ(platform.files[kDest].time, FileStamp{200});
   EXPECT_EQ(platform.files[kSource].data, "new bits");
   EXPECT_EQ(platform.started.value_or(""), "\"C:\\APP\\PROG.EXE\" /x");
   EXPECT_TRUE(platform.messages.empty());

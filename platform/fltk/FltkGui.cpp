@@ -229,10 +229,10 @@ void ShowWindow() {
   else Fl::flush();
 }
 
-void Message(const char* text, int style, const char* title) {
-  if (!Usable()) return;
+int Message(const char* text, int style, const char* title) {
+  if (!Usable()) return 0;
   Fl_Window* above = S().progress && S().progress->shown() ? S().progress : nullptr;
-  ShowMessageBox(text ? text : "", style, title ? title : "", above, S().pointer == kBusy);
+  return ShowMessageBox(text ? text : "", style, title ? title : "", above, S().pointer == kBusy) ? 1 : 0;
 }
 
 void Beep() {

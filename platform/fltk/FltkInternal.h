@@ -26,6 +26,7 @@ bool ConnectionLost();
 
 /// The modal box: blocks until OK, Return or Escape closes it. `above` is
 /// the progress window when it is shown (the box then stays in front of it).
-void ShowMessageBox(const char* text, int style, const char* title, Fl_Window* above, bool busy);
+/// False when the display went away before the box was closed.
+bool ShowMessageBox(const char* text, int style, const char* title, Fl_Window* above, bool busy);
 
 }  // namespace quennel::fltk

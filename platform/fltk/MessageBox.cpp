@@ -69,11 +69,11 @@ void Centre(Fl_Window& box, Fl_Window* above) {
 
 }  // namespace
 
-void ShowMessageBox(const char* text, int style, const char* title, Fl_Window* above, bool busy) {
+bool ShowMessageBox(const char* text, int style, const char* title, Fl_Window* above, bool busy) {
   // Keys already typed at the progress window are its own: once the box is
   // modal they would go to the box, and an early Escape would close it unseen.
   Fl::check();
-  if (ConnectionLost()) return;
+  if (ConnectionLost()) return false;
   std::string body = PlainLineBreaks(text);
   fl_font(kTextFont, kTextSize);
   int textW = 0, textH = 0;
@@ -116,9 +116,10 @@ void ShowMessageBox(const char* text, int style, const char* title, Fl_Window* a
   ok->take_focus();
   if (busy) box->cursor(FL_CURSOR_WAIT);
   while (box->shown() && !ConnectionLost()) Fl::wait();
-  if (ConnectionLost()) return;
+  if (ConnectionLost()) return false;
   delete box;
   Fl::flush();
+  return true;
 }
 
 }  // namespace quennel::fltk

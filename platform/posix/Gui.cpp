@@ -90,10 +90,9 @@ void Gui::ShowWindow() {
 }
 
 void Gui::Message(const std::string& text, int style, const std::string& title) {
-  if (auto* m = Module()) {
-    m->message(text.c_str(), style, title.c_str());
-    return;
-  }
+  // A box the window can no longer show (the display went away) is written
+  // out as in headless mode. A failed write is no failure of the update.
+  if (auto* m = Module(); m && m->message(text.c_str(), style, title.c_str()) != 0) return;
   std::fprintf(stderr, "%s\n%s\n", title.c_str(), PlainLines(text).c_str());
   std::fflush(stderr);
 }

@@ -6,7 +6,7 @@
 extern "C" {
 
 /// Bump when the table changes; the backend refuses a module of another version.
-#define QUENNEL_GUI_VERSION 1
+#define QUENNEL_GUI_VERSION 2
 
 struct QuennelGui {
   int version;
@@ -19,8 +19,10 @@ struct QuennelGui {
   /// Shows the progress window, not modal.
   void (*show_window)(void);
   /// Modal box, one OK button; style 64 information, 48 warning. The
-  /// title is never null. "\r\n" in text starts a new line.
-  void (*message)(const char* text, int style, const char* title);
+  /// title is never null. "\r\n" in text starts a new line. Returns 0
+  /// when the box could not be shown or the display went away before it
+  /// was closed (the text then still needs a place to go), else 1.
+  int (*message)(const char* text, int style, const char* title);
   /// The default system sound.
   void (*beep)(void);
   /// Pointer shape: 0 default, 4 busy.

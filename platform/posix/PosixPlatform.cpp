@@ -1,5 +1,6 @@
 #include "platform/posix/PosixPlatform.h"
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +19,25 @@ void UseUserLocale() {
   if (set) return;
   set = true;
   std::setlocale(LC_ALL, "");
+}
+
+namespace {
+struct sigaction inheritedBrokenPipe;
+bool brokenPipeIgnored = false;
+}  // namespace
+
+void IgnoreBrokenPipes() {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  struct sigaction found {};
+  if (sigaction(SIGPIPE, &ignore, &found) != 0) return;
+  if (!brokenPipeIgnored) inheritedBrokenPipe = found;
+  brokenPipeIgnored = true;
+}
+
+void RestoreBrokenPipes() {
+  if (brokenPipeIgnored) sigaction(SIGPIPE, &inheritedBrokenPipe, nullptr);
+  brokenPipeIgnored = false;
 }
 
 void ThrowSystemError(int error) {
@@ -45,8 +65,8 @@ std::uint32_t PosixPlatform::FileAttributes(const std::string& path) {
 FileStamp PosixPlatform::FileModified(const std::string& path) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) ThrowSystemError(errno);
-  return FileStamp{static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 +
-                   st.st_mtim.tv_nsec};
+  return FileStamp{static_cast<std::int64_t>(st.st_mtim.tv_sec),
+                   static_cast<std::int32_t>(st.st_mtim.tv_nsec)};
 }
 
 void PosixPlatform::Pause(std::chrono::milliseconds duration) {
@@ -86,8 +106,11 @@ void PosixPlatform::StartProgram(const std::string& commandLine, int /*windowMod
   // staging file of ours may outlive the exec.
   gui_.Close();
   std::fflush(nullptr);
+  RestoreBrokenPipes();
   execv(program, argv.data());
-  fail(errno);
+  const int error = errno;
+  IgnoreBrokenPipes();
+  fail(error);
 }
 
 void PosixPlatform::ShowMessage(const std::string& text, int style,

@@ -46,6 +46,14 @@ private:
 /// The same as a BusyError: something else holds the file for now.
 [[noreturn]] void ThrowBusy(int error);
 
+/// SIGPIPE is ignored while Quennel runs: a message written to a reader that
+/// went away must not end the update. The disposition found is kept.
+void IgnoreBrokenPipes();
+/// Puts back the SIGPIPE disposition Quennel was started with, for the
+/// program about to take over the process (an ignored signal stays ignored
+/// across exec).
+void RestoreBrokenPipes();
+
 /// Sets the user's locale, once. Only error texts and the window need it,
 /// and loading it would be most of the cost of a plain launch, so it is set
 /// when one of those first comes up.

@@ -15,11 +15,16 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <vector>
 
+#include "platform/posix/Identity.h"
 #include "platform/posix/PosixPlatform.h"
+#include "platform/posix/StoredTime.h"
 
 namespace quennel {
 namespace {
@@ -82,8 +87,22 @@ Target OpenTarget(const std::string& destination) {
   return target;
 }
 
-/// Staging files of `name` are `.NAME.quennel~XXXXXX`.
-std::string StagingPrefix(const std::string& name) { return "." + name + ".quennel~"; }
+/// Staging files of `name` are `.NAME.quennel~XXXXXX`. Where that would
+/// pass the longest name a folder entry may have, NAME is cut (never inside
+/// a UTF-8 character) and tagged with a hash of the whole name,
+/// `.NA~1a2b3c4d.quennel~XXXXXX`, so that it fits and stays the name's own.
+std::string StagingPrefix(const std::string& name) {
+  constexpr size_t kAdded = 10 + kStagingRandom;  // ".", ".quennel~" and the random letters
+  if (name.size() + kAdded <= NAME_MAX) return "." + name + ".quennel~";
+  std::uint32_t hash = 2166136261u;  // FNV-1a
+  for (const unsigned char c : name) hash = (hash ^ c) * 16777619u;
+  char tag[16];
+  std::snprintf(tag, sizeof tag, "~%08x", static_cast<unsigned>(hash));
+  size_t keep = NAME_MAX - kAdded - std::strlen(tag);
+  while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
+  std::string prefix = ".";
+  return prefix.append(name, 0, keep).append(tag).append(".quennel~");
+}
 
 bool IsStagingName(const std::string& candidate, const std::string& name) {
   const std::string prefix = StagingPrefix(name);
@@ -273,14 +292,9 @@ std::unique_ptr<StagedCopy> PosixPlatform::StageCopy(const std::string& source, 
               stat(source.c_str(), &after) != 0 || !SameVersion(before, after);
   }
   if (error == 0 && !changed) {
-    struct stat installed;
-    const mode_t mode =
-        fstatat(folder, target.name.c_str(), &installed, 0) == 0 && S_ISREG(installed.st_mode)
-            ? installed.st_mode & 07777
-            : before.st_mode & 0777;
-    const timespec times[2] = {{0, UTIME_NOW}, before.st_mtim};
-    if (fchmod(out.get(), mode) != 0 || futimens(out.get(), times) != 0 || fsync(out.get()) != 0)
-      error = errno;
+    error = TakeIdentity(out.get(), folder, target.name.c_str(), before);
+    if (error == 0) error = StoreTime(out.get(), before.st_mtim);
+    if (error == 0 && fsync(out.get()) != 0) error = errno;
   }
   if (error != 0 || changed) {
     discard();

@@ -29,14 +29,16 @@ int PrintHelp() {
 
 int main(int argc, char** argv) {
   using namespace quennel;
+  IgnoreBrokenPipes();
   // Alone, an option is no valid command line (two paths are needed): these
   // take nothing from what works.
   if (argc == 2 && std::strcmp(argv[1], "--help") == 0) return PrintHelp();
   // The user's locale, for error texts, is set when one is first needed
   // (UseUserLocale): a plain launch does without it.
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-    std::puts("Quennel " QUENNEL_VERSION_TEXT);
-    return 0;
+    // A version that could not be written is a failure (a full disk, a closed pipe).
+    const bool written = std::puts("Quennel " QUENNEL_VERSION_TEXT) >= 0 && std::fflush(stdout) == 0;
+    return written ? 0 : kExitFailure;
   }
   PosixPlatform platform(std::vector<std::string>(argv + 1, argv + argc));
   try {

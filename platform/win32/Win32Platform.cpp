@@ -8,6 +8,13 @@
 
 namespace quennel::win32 {
 
+FileStamp StampOf(const FILETIME& time) {
+  // 100 ns ticks since 1601-01-01, which is 11,644,473,600 s before 1970.
+  const std::uint64_t ticks = (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+  return FileStamp{static_cast<std::int64_t>(ticks / 10'000'000) - 11'644'473'600,
+                   static_cast<std::int32_t>(ticks % 10'000'000) * 100};
+}
+
 Win32Platform::~Win32Platform() {
   for (auto& entry : staged_) CloseHandle(entry.second);
 }
@@ -31,9 +38,7 @@ std::uint32_t Win32Platform::FileAttributes(const std::string& path) {
 FileStamp Win32Platform::FileModified(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data)) ThrowLastError();
-  const FILETIME& time = data.ftLastWriteTime;
-  return FileStamp{static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) |
-                                             time.dwLowDateTime)};
+  return StampOf(data.ftLastWriteTime);
 }
 
 void Win32Platform::Pause(std::chrono::milliseconds duration) {

@@ -10,6 +10,9 @@
 
 namespace quennel::win32 {
 
+/// A FILETIME (1601 epoch, 100 ns ticks) as seconds and nanoseconds since 1970.
+FileStamp StampOf(const FILETIME& time);
+
 class Win32Platform : public Platform {
 public:
   Win32Platform() = default;

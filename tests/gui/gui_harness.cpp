@@ -2,7 +2,8 @@
 /// line of standard input, pumping events while it waits for the next:
 ///   open | show | busy | idle | beep | close | quit
 ///   label INDEX TEXT
-///   message STYLE TITLE|TEXT      (in TEXT, \r and \n stand for CR and LF)
+///   message STYLE TITLE|TEXT      (in TEXT, \r and \n stand for CR and LF;
+///                                 answers message-closed, or message-not-shown)
 /// Each command answers one line on standard output, so a script can follow.
 /// `close` also reports whether any descriptor would leak through exec.
 
@@ -122,8 +123,8 @@ int main(int argc, char** argv) {
       const size_t bar = rest.find('|');
       const int style = std::atoi(rest.c_str());
       const std::string title = rest.substr(rest.find(' ') + 1, bar - rest.find(' ') - 1);
-      gui->message(Unescape(rest.substr(bar + 1)).c_str(), style, title.c_str());
-      Say("message-closed");
+      const int shown = gui->message(Unescape(rest.substr(bar + 1)).c_str(), style, title.c_str());
+      Say(shown ? "message-closed" : "message-not-shown");
     } else if (command == "close") {
       gui->close();
       const int leaked = InheritableDescriptors() - inheritedAtStart;

@@ -5,6 +5,7 @@
 #   gui_test.sh e2e QUENNEL                the program: copy error, failed start, exit status 1
 #   gui_test.sh installed CMAKE BUILD      an install, moved elsewhere, still shows its window;
 #                                          without its module it runs headless
+#   gui_test.sh e2e_display_lost QUENNEL   the same, the display gone while the box is up
 # Exits 77 (skipped) where Xvfb is not installed.
 set -u
 
@@ -195,7 +196,7 @@ case_nodisplay() {
     out=$(printf '%s\n' open 'label 0 Essai' show busy beep 'message 64 Quennel|Texte' idle close open quit |
       "$@" "$harness" "$module" 2>"$work/harness.log") ||
       fail "harness failed with DISPLAY='$display'"
-    want=$(printf '%s\n' 'open 0' label shown busy beep message-closed idle closed 'open 0' bye)
+    want=$(printf '%s\n' 'open 0' label shown busy beep message-not-shown idle closed 'open 0' bye)
     [ "$out" = "$want" ] || fail "with DISPLAY='$display' the harness said: $out"
   done
 }
@@ -280,16 +281,16 @@ case_window() {
   shoot "$progress" again
   check_progress_shot "$progress" again no
 
-  # The server goes away while a box waits for OK: the box returns and the
-  # process carries on without a window.
+  # The server goes away while a box waits for OK: the box returns, says it
+  # was not seen, and the process carries on without a window.
   send 'message 64 Quennel|Le serveur va disparaître'
   [ -n "$(find_window Quennel)" ] || fail "no message box before stopping the server"
   kill "$xvfb_pid"
   wait "$xvfb_pid" 2>/dev/null
   xvfb_pid=
-  reply message-closed
+  reply message-not-shown
   send beep; reply beep
-  send 'message 64 Quennel|Encore là'; reply message-closed
+  send 'message 64 Quennel|Encore là'; reply message-not-shown
   send close; reply closed
   send open; reply 'open 0'
   finish_harness
@@ -352,11 +353,47 @@ case_installed() {
   [ "$(head -n 1 "$work/headless.log")" = Quennel ] || fail "no usage box on standard error"
 }
 
+# The display goes away while the copy-error box is up: that text, and the
+# failure report after it, go to standard error as without a display.
+case_e2e_display_lost() {
+  quennel=$1
+  need_x
+  mkdir "$work/installed"
+  printf 'nouvelle version\n' >"$work/new.bin"
+  touch -d '2030-01-01' "$work/new.bin"
+  "$quennel" "$work/new.bin" "$work/installed" >"$work/quennel.out" 2>"$work/quennel.err" &
+  quennel_pid=$!
+  [ -n "$(find_window quennel)" ] || fail "no copy-error box titled quennel"
+  kill "$xvfb_pid"
+  wait "$xvfb_pid" 2>/dev/null
+  xvfb_pid=
+
+  i=0
+  while kill -0 "$quennel_pid" 2>/dev/null; do
+    i=$((i + 1))
+    [ $i -gt 200 ] && fail "quennel did not exit once the display was gone"
+    sleep 0.05
+  done
+  wait "$quennel_pid"
+  status=$?
+  quennel_pid=
+  [ "$status" = 1 ] || fail "quennel exited with status $status, not 1"
+  err=$(cat "$work/quennel.err")
+  # Title, error text, the Copy line; then the report's title, heading, error, path.
+  [ "$(sed -n 1p "$work/quennel.err")" = quennel ] || fail "copy error not on standard error: $err"
+  [ "$(sed -n 3p "$work/quennel.err")" = "Copy $work/new.bin, $work/installed" ] ||
+    fail "copy error not on standard error: $err"
+  [ "$(sed -n 4,5p "$work/quennel.err")" = "$(printf "Quennel\nErreur d'exécution")" ] ||
+    fail "failure report not on standard error: $err"
+  [ "$(sed -n 7p "$work/quennel.err")" = "\"$work/installed\"" ] || fail "report names no program: $err"
+}
+
 case "$mode" in
   nodisplay) harness=$1 module=$2; case_nodisplay ;;
   window) harness=$1 module=$2; case_window ;;
   e2e) case_e2e "$1" ;;
   installed) case_installed "$1" "$2" ;;
+  e2e_display_lost) case_e2e_display_lost "$1" ;;
   *) fail "unknown mode $mode" ;;
 esac
 echo "ok: $mode"

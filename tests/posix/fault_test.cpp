@@ -319,4 +319,53 @@ TEST_F(FaultFiles, StagingLookalikesFromBeforeAreNotFollowed) {
   EXPECT_TRUE(fs::is_directory(folder));
 }
 
+/// Whole UTF-8 characters only: no sequence cut short.
+bool WholeUtf8(const std::string& text) {
+  for (size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const size_t length = lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3 : (lead >> 3) == 30 ? 4 : 0;
+    if (length == 0 || i + length > text.size()) return false;
+    for (size_t k = 1; k < length; ++k)
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+    i += length;
+  }
+  return true;
+}
+
+/// A name of 255 bytes (85 CJK characters) stages under a shortened name
+/// that fits, cut between characters and still the name's own: a later run
+/// recognises one left behind and clears it.
+TEST_F(FaultFiles, LongNamesStageUnderANameThatFits) {
+  std::string name;
+  for (int i = 0; i < 85; ++i) name += "中";
+  const fs::path dest = files_.folder / name;
+  fs::rename(files_.dest, dest);
+  std::vector<std::string> staging;
+  const auto seeStaging = [&] {
+    for (const auto& entry : fs::directory_iterator(files_.folder))
+      if (entry.path().filename().string().find(".quennel~") != std::string::npos)
+        staging.push_back(entry.path().filename().string());
+  };
+  FaultyPlatform first({files_.source.string(), dest.string()});
+  first.midCopy = seeStaging;
+  EXPECT_EQ(first.Run(), quennel::kExitStarted) << first.report.value_or("");
+  if (first.pumpsDuringCopy == 0) GTEST_SKIP() << "this file system copied the file in one step (a reflink)";
+
+  ASSERT_EQ(staging.size(), 1u);
+  const std::string& staged = staging[0];
+  EXPECT_LE(staged.size(), 255u);
+  EXPECT_TRUE(WholeUtf8(staged)) << staged;
+  // As many whole characters as fit (76 of them), then a tag of its own.
+  EXPECT_EQ(staged.compare(0, 1 + 76 * 3, std::string(".").append(name, 0, 76 * 3)), 0) << staged;
+  EXPECT_TRUE(ReadAll(dest) == NewVersion('N'));
+
+  // A killed run's copy under that name goes on the next replacement.
+  WriteAll(files_.folder / staged, "left by a killed run");
+  SetTime(files_.source, 3000);
+  FaultyPlatform second({files_.source.string(), dest.string()});
+  EXPECT_EQ(second.Run(), quennel::kExitStarted) << second.report.value_or("");
+  EXPECT_FALSE(fs::exists(files_.folder / staged));
+  EXPECT_TRUE(second.boxes.empty());
+}
+
 }  // namespace

@@ -1,8 +1,10 @@
 /// A stand-in for the installed program: records how it was started (its
-/// arguments, process id, open descriptors, own size) into $PROBE_OUT,
+/// arguments, process id, open descriptors, own size, whether SIGPIPE is
+/// ignored) into $PROBE_OUT,
 /// then exits with $PROBE_STATUS.
 
 #include <dirent.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,6 +30,9 @@ int main(int argc, char** argv) {
   std::fprintf(out, "pid %d\n", static_cast<int>(getpid()));
   struct stat self;
   if (stat("/proc/self/exe", &self) == 0) std::fprintf(out, "size %lld\n", (long long)self.st_size);
+  struct sigaction pipe {};
+  sigaction(SIGPIPE, nullptr, &pipe);
+  std::fprintf(out, "sigpipe %s\n", pipe.sa_handler == SIG_IGN ? "ignored" : "default");
   for (int i = 1; i < argc; ++i) std::fprintf(out, "arg %s\n", Hex(argv[i]).c_str());
   const int outFd = fileno(out);
   if (DIR* dir = opendir("/proc/self/fd")) {

@@ -114,10 +114,6 @@ void SetModified(const std::wstring& path, const FILETIME& time) {
   Check(ok, "SetFileTime");
 }
 
-std::int64_t Ticks(const FILETIME& time) {
-  return static_cast<std::int64_t>((static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
-}
-
 Child::Child(Child&& other) noexcept : process_(other.process_) { other.process_ = nullptr; }
 
 Child::~Child() {

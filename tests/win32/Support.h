@@ -45,7 +45,6 @@ std::string Pattern(size_t size, unsigned seed);
 /// A last-write time `days` days after 2001-01-01.
 FILETIME Day(int days);
 void SetModified(const std::wstring& path, const FILETIME& time);
-std::int64_t Ticks(const FILETIME& time);
 
 /// A child process, ended at the end of the test if still running.
 class Child {

@@ -50,8 +50,25 @@ TEST(FileQueryTest, AttributesAndTimeOfRealFiles) {
   test::SetModified(file, test::Day(100));
   EXPECT_EQ(platform.FileAttributes(test::Utf8(file)) & kAttributeDirectory, 0u);
   EXPECT_NE(platform.FileAttributes(test::Utf8(folder.path())) & kAttributeDirectory, 0u);
-  EXPECT_EQ(platform.FileModified(test::Utf8(file)).ticks, test::Ticks(test::Day(100)));
-  EXPECT_LT(platform.FileModified(test::Utf8(file)), FileStamp{test::Ticks(test::Day(101))});
+  // Day 100 after 2001-01-01 is 2001-04-11, 986,947,200 s after 1970.
+  EXPECT_EQ(platform.FileModified(test::Utf8(file)), (FileStamp{986'947'200, 0}));
+  EXPECT_LT(platform.FileModified(test::Utf8(file)), StampOf(test::Day(101)));
+}
+
+/// FILETIME's whole range, from 1601 to the year 60056, comes out exactly.
+TEST(FileQueryTest, TimesAcrossTheWholeRange) {
+  struct Case {
+    FILETIME time;
+    FileStamp expected;
+  } cases[] = {
+      {{0, 0}, {-11'644'473'600, 0}},
+      {{1, 0}, {-11'644'473'600, 100}},
+      // 1970-01-01: 116,444,736,000,000,000 ticks.
+      {{0xD53E8000u, 0x019DB1DEu}, {0, 0}},
+      {{0xFFFFFFFFu, 0xFFFFFFFFu}, {1'833'029'933'770, 955'161'500}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(StampOf(c.time), c.expected);
+  EXPECT_LT(StampOf(cases[0].time), StampOf(cases[1].time));
 }
 
 TEST(ProgramNameTest, IsTheBaseNameWithoutExtension) {

@@ -1,0 +1,21 @@
+#pragma once
+/// What a new version takes over from the copy it replaces, on POSIX.
+
+#include <sys/stat.h>
+
+namespace quennel {
+
+/// Gives the open staging file `staging` the identity of the installed copy
+/// `installedName` (relative to the folder descriptor `folder`, or
+/// AT_FDCWD; a symbolic link there is not followed): its owner and group
+/// where this process may set them, its mode bits, its POSIX ACL and other
+/// extended attributes, file capabilities included. Setuid survives only
+/// with the owner, setgid only with the group, and a capability only with
+/// the owner: none is carried onto a file of someone else. With no regular
+/// file installed, the staging file takes `source`'s permission bits less
+/// the umask, without setuid or setgid. Returns 0, or an errno value when
+/// the identity cannot be given without widening or losing who may run the
+/// program (an ACL or capability that cannot be set).
+int TakeIdentity(int staging, int folder, const char* installedName, const struct stat& source);
+
+}  // namespace quennel

@@ -1,0 +1,134 @@
+#pragma once
+/// Running the real quennel binary as a user starts it, headless, with the
+/// probe program standing in for the installed one; and the file helpers
+/// the tests on real files share.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace quennel::testing::real {
+
+namespace fs = std::filesystem;
+using Args = std::vector<std::string>;
+
+class TempDir {
+public:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "quennel-test-XXXXXX").string();
+    path = mkdtemp(pattern.data());
+  }
+  ~TempDir() { fs::remove_all(path); }
+  fs::path operator/(const std::string& name) const { return path / name; }
+  fs::path path;
+};
+
+inline std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline void WriteAll(const fs::path& path, const std::string& data, mode_t mode = 0755) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << data;
+  chmod(path.c_str(), mode);
+}
+
+inline void SetTime(const fs::path& path, time_t seconds, long nanoseconds = 0) {
+  const timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+inline timespec TimeOf(const fs::path& path) {
+  struct stat st {};
+  stat(path.c_str(), &st);
+  return st.st_mtim;
+}
+
+/// The probe program's bytes; a "new version" is the same program grown by
+/// a tail of padding, so the running copy can tell which one it is.
+inline std::string ProbeBytes(size_t padding = 0) { return ReadAll(PROBE_BINARY) + std::string(padding, 'N'); }
+
+struct Outcome {
+  int status = -1;  // exit status, or 128 + signal
+  std::string err;  // what went to standard error
+  pid_t pid = 0;
+};
+
+/// Runs `body` in a child process with only standard descriptors open and
+/// no display; collects its standard error and exit status.
+inline Outcome InChild(const std::function<int()>& body) {
+  int pipeFds[2];
+  if (pipe(pipeFds) != 0) return {};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(pipeFds[1], 2);
+    close_range(3, ~0U, 0);
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+    _exit(body());
+  }
+  close(pipeFds[1]);
+  Outcome outcome;
+  outcome.pid = pid;
+  char buffer[4096];
+  for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) outcome.err.append(buffer, n);
+  close(pipeFds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return outcome;
+}
+
+/// Replaces the current (child) process with Quennel.
+inline int ExecQuennel(const Args& args) {
+  std::vector<char*> argv{const_cast<char*>(QUENNEL_BINARY)};
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  execv(QUENNEL_BINARY, argv.data());
+  return 120;
+}
+
+/// What the probe recorded about how it was started.
+struct ProbeReport {
+  bool ran = false;
+  pid_t pid = 0;
+  long long size = 0;
+  Args args;
+  Args fds;
+  std::string sigpipe;  // "default" or "ignored"
+};
+
+inline std::string Unhex(const std::string& hex) {
+  if (hex == "-") return "";
+  std::string out;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) out += char(std::stoi(hex.substr(i, 2), nullptr, 16));
+  return out;
+}
+
+inline ProbeReport ReadProbe(const fs::path& path) {
+  ProbeReport report;
+  std::istringstream in(ReadAll(path));
+  for (std::string key, value; in >> key;) {
+    std::getline(in >> std::ws, value);
+    report.ran = true;
+    if (key == "pid") report.pid = std::stoi(value);
+    if (key == "size") report.size = std::stoll(value);
+    if (key == "arg") report.args.push_back(Unhex(value));
+    if (key == "fd") report.fds.push_back(value);
+    if (key == "sigpipe") report.sigpipe = value;
+  }
+  return report;
+}
+
+}  // namespace quennel::testing::real

@@ -1,0 +1,220 @@
+/// The real binary under the conditions it meets out there: file systems
+/// with coarse clocks, dates far from 1970, a standard error nobody reads,
+/// names as long as a folder entry may be, a full standard output.
+
+#include <fcntl.h>
+#include <climits>
+#include <sched.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include <gtest/gtest.h>
+
+#include "tests/posix/RealRun.h"
+
+namespace {
+
+using namespace quennel::testing::real;
+namespace fs = std::filesystem;
+
+constexpr int kMountsRefused = 77;
+
+/// Runs Quennel as a child of the current process and waits for it.
+int RunQuennel(const Args& args, const fs::path& probeOut) {
+  setenv("PROBE_OUT", probeOut.c_str(), 1);
+  const pid_t pid = fork();
+  if (pid == 0) _exit(ExecQuennel(args));
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+/// Runs `body` in a child with its own mounts, once `mountCommand` (a shell
+/// command) has succeeded in them; kMountsRefused where that is not allowed.
+Outcome WithOwnMount(const std::string& mountCommand, const std::function<int()>& body) {
+  return InChild([&] {
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+      return kMountsRefused;
+    if (std::system((mountCommand + " >&2").c_str()) != 0) return kMountsRefused;
+    return body();
+  });
+}
+
+/// One install from `shared` into `folder`, then one more start: the first
+/// installs, the second finds the installed copy as new as the source
+/// (marker, no copy). Records the installed copy's stored time into
+/// `dir/stored`, what the program saw into `dir/first.out`, `dir/second.out`.
+int InstallTwice(const fs::path& dir, const fs::path& shared, const fs::path& folder, timespec sourceTime,
+                 timespec installedTime) {
+  WriteAll(shared / "new", ProbeBytes(32));
+  WriteAll(folder / "app", ProbeBytes());
+  const timespec source[2] = {sourceTime, sourceTime}, installed[2] = {installedTime, installedTime};
+  if (utimensat(AT_FDCWD, (shared / "new").c_str(), source, 0) != 0 ||
+      utimensat(AT_FDCWD, (folder / "app").c_str(), installed, 0) != 0)
+    return 70;
+  const Args args = {(shared / "new").string(), (folder / "app").string()};
+  RunQuennel(args, dir / "first.out");
+  const timespec stored = TimeOf(folder / "app");
+  std::ofstream(dir / "stored") << stored.tv_sec << " " << stored.tv_nsec;
+  RunQuennel(args, dir / "second.out");
+  return 0;
+}
+
+struct ClockCase {
+  const char* name;
+  const char* mkfs;  // formats $IMG
+  timespec source;
+  timespec stored;  // the smallest later time that file system keeps
+};
+
+void PrintTo(const ClockCase& c, std::ostream* out) { *out << c.name; }
+
+class CoarseClock : public ::testing::TestWithParam<ClockCase> {};
+
+/// The installed copy on a loop-mounted image, the source on a file system
+/// that keeps nanoseconds.
+TEST_P(CoarseClock, OneInstallPerVersion) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root (CI runs as root) to mount a file-system image";
+  const ClockCase& c = GetParam();
+  TempDir dir;
+  fs::create_directory(dir / "mnt");
+  const std::string image = (dir / "fs.img").string();
+  std::ofstream(image).close();
+  fs::resize_file(image, 16 << 20);
+  if (std::system((std::string(c.mkfs) + " " + image + " >/dev/null 2>&1").c_str()) != 0)
+    GTEST_SKIP() << "cannot format the image: " << c.mkfs;
+
+  const Outcome outcome = WithOwnMount("mount -o loop " + image + " " + (dir / "mnt").string(), [&] {
+    return InstallTwice(dir.path, dir.path, dir / "mnt", c.source, {400'000'000, 0});
+  });
+
+  if (outcome.status == kMountsRefused) GTEST_SKIP() << "mounts refused here: " << outcome.err;
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(ReadProbe(dir / "first.out").args, Args{}) << "the new version did not go in";
+  EXPECT_EQ(ReadAll(dir / "stored"), std::to_string(c.stored.tv_sec) + " " + std::to_string(c.stored.tv_nsec));
+  EXPECT_EQ(ReadProbe(dir / "second.out").args, Args{"(~!~)"}) << "installed again on the next start";
+}
+
+const ClockCase kClocks[] = {
+    {"Ext3SmallInodesKeepSeconds", "mkfs.ext3 -q -F -I 128", {1'700'000'000, 500'000'000}, {1'700'000'001, 0}},
+    {"FatKeepsTwoSeconds", "mkfs.vfat", {1'700'000'001, 250'000'000}, {1'700'000'002, 0}},
+};
+INSTANTIATE_TEST_SUITE_P(Images, CoarseClock, ::testing::ValuesIn(kClocks),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+/// Times a count of nanoseconds in 64 bits cannot hold, on a file system
+/// that keeps them (tmpfs).
+TEST(FarDates, CompareExactly) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root (CI runs as root) for a private tmpfs";
+  constexpr time_t k1601 = -11'644'473'600, k1677 = -9'246'096'000, k2000 = 946'684'800,
+                   k2300 = 10'413'792'000;
+  const struct Case {
+    time_t source, installed;
+    bool installs;
+  } cases[] = {{k2300, k2000, true}, {k2000, k2300, false}, {k1677, k1601, true}, {k1601, k1677, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.source) + " over " + std::to_string(c.installed));
+    TempDir dir;
+    fs::create_directory(dir / "mnt");
+    const Outcome outcome = WithOwnMount("mount -t tmpfs tmpfs " + (dir / "mnt").string(), [&] {
+      return InstallTwice(dir.path, dir / "mnt", dir / "mnt", {c.source, 0}, {c.installed, 0});
+    });
+    if (outcome.status == kMountsRefused) GTEST_SKIP() << "mounts refused here: " << outcome.err;
+    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(ReadProbe(dir / "first.out").args, c.installs ? Args{} : Args{"(~!~)"});
+    EXPECT_EQ(ReadAll(dir / "stored"), std::to_string(c.installs ? c.source : c.installed) + " 0");
+    EXPECT_EQ(ReadProbe(dir / "second.out").args, Args{"(~!~)"});
+  }
+}
+
+/// Standard error is a pipe whose reader is gone when the copy-error box
+/// is written: the program still starts, with SIGPIPE as Quennel found it.
+TEST(BrokenStandardError, TheProgramStillStarts) {
+  for (const bool inheritedIgnored : {false, true}) {
+    SCOPED_TRACE(inheritedIgnored ? "SIGPIPE ignored by the parent" : "SIGPIPE at its default");
+    TempDir dir;
+    setenv("PROBE_OUT", (dir / "probe.out").c_str(), 1);
+    ASSERT_EQ(mkfifo((dir / "new").c_str(), 0644), 0);  // a source that cannot be copied
+    WriteAll(dir / "app", ProbeBytes());
+    SetTime(dir / "app", 1000);
+    SetTime(dir / "new", 2000);
+
+    const Outcome outcome = InChild([&] {
+      int ends[2];
+      if (pipe(ends) != 0) return 71;
+      close(ends[0]);
+      dup2(ends[1], 2);
+      signal(SIGPIPE, inheritedIgnored ? SIG_IGN : SIG_DFL);
+      return ExecQuennel({(dir / "new").string(), (dir / "app").string(), "x"});
+    });
+
+    EXPECT_EQ(outcome.status, 0);
+    const ProbeReport probe = ReadProbe(dir / "probe.out");
+    EXPECT_EQ(probe.args, (Args{"x", "(~!~)"}));
+    EXPECT_EQ(probe.sigpipe, inheritedIgnored ? "ignored" : "default");
+  }
+}
+
+TEST(LongNames, AnyNameTheFolderTakesIsUpdated) {
+  std::string cjk;
+  for (int i = 0; i < 85; ++i) cjk += "中";  // 255 bytes
+  for (const std::string& name : {std::string(250, 'n'), std::string(255, 'n'), cjk}) {
+    SCOPED_TRACE(name.size());
+    TempDir dir;
+    setenv("PROBE_OUT", (dir / "probe.out").c_str(), 1);
+    WriteAll(dir / "new", ProbeBytes(8));
+    WriteAll(dir / name, ProbeBytes());
+    SetTime(dir / name, 1000);
+    SetTime(dir / "new", 2000);
+
+    const Outcome outcome = InChild([&] { return ExecQuennel({(dir / "new").string(), (dir / name).string()}); });
+
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(outcome.err, "");
+    EXPECT_EQ(ReadAll(dir / name), ProbeBytes(8));
+    EXPECT_EQ(ReadProbe(dir / "probe.out").args, Args{});
+    int entries = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir.path)) ++entries;
+    EXPECT_EQ(entries, 3) << "a staging file was left";
+  }
+}
+
+/// A path a few bytes short of PATH_MAX: its staging file's full path would
+/// be too long, but Quennel works from the folder and never spells it out.
+TEST(LongNames, PathNearTheLimitIsUpdated) {
+  TempDir dir;
+  setenv("PROBE_OUT", (dir / "probe.out").c_str(), 1);
+  fs::path folder = dir.path;
+  while (folder.string().size() < PATH_MAX - 300) folder /= std::string(200, 'd');
+  fs::create_directories(folder);
+  const fs::path app = folder / std::string(PATH_MAX - 10 - folder.string().size() - 1, 'a');
+  ASSERT_EQ(app.string().size(), static_cast<size_t>(PATH_MAX - 10));
+  WriteAll(dir / "new", ProbeBytes(8));
+  WriteAll(app, ProbeBytes());
+  SetTime(app, 1000);
+  SetTime(dir / "new", 2000);
+
+  const Outcome outcome = InChild([&] { return ExecQuennel({(dir / "new").string(), app.string()}); });
+
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(ReadAll(app), ProbeBytes(8));
+  EXPECT_EQ(ReadProbe(dir / "probe.out").args, Args{});
+}
+
+TEST(Version, AFailedWriteIsAFailure) {
+  const Outcome outcome = InChild([] {
+    const int full = open("/dev/full", O_WRONLY);
+    if (full < 0) return 72;
+    dup2(full, 1);
+    return ExecQuennel({"--version"});
+  });
+  if (outcome.status == 72) GTEST_SKIP() << "no /dev/full here";
+  EXPECT_EQ(outcome.status, 1);
+}
+
+}  // namespace
