@@ -133,6 +133,34 @@ public:
     ThrowRefusal(error, attributes);
   }
 
+  void CommitSettingAside() override {
+    Handle old(CreateFileW(target_.c_str(), DELETE | SYNCHRONIZE, kShareAll, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!old.valid()) ThrowRefusal(GetLastError(), GetFileAttributesW(target_.c_str()));
+    std::wstring aside;
+    bool moved = false;
+    for (int attempt = 0; attempt < 16 && !moved; ++attempt) {
+      aside = where_.folder + QuennelName(where_.name, Kind::SetAside, RandomHex());
+      moved = RenameByHandle(old.get(), aside, false);
+      if (!moved && GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS)
+        ThrowRefusal(GetLastError(), GetFileAttributesW(target_.c_str()));
+    }
+    if (!moved) ThrowSystemError(ERROR_FILE_EXISTS);
+    // The name is empty from here until the new file takes it.
+    try {
+      platform_.BetweenRenames();
+      if (!RenameByHandle(file_.get(), target_, false)) ThrowLastError();
+    } catch (...) {
+      RenameByHandle(old.get(), target_, false);
+      throw;
+    }
+    Finish();
+    // Gone at once when nobody runs it any more; else a later replacement
+    // clears it.
+    FILE_DISPOSITION_INFO gone{TRUE};
+    SetFileInformationByHandle(old.get(), FileDispositionInfo, &gone, sizeof gone);
+  }
+
 private:
   void Create() {
     for (int attempt = 0; attempt < 16 && !file_.valid(); ++attempt) {
@@ -196,10 +224,11 @@ private:
       case Refusal::Lasting:
         ThrowSystemError(error);
       case Refusal::Busy:
+        throw BusyError(SystemText(error));
       case Refusal::Running:
         break;
     }
-    throw BusyError(SystemText(error));
+    throw BusyError(SystemText(error), true);
   }
 
   Win32Platform& platform_;

@@ -37,6 +37,10 @@ public:
 
   const ProgressWindow& Window() const { return window_; }
 
+  /// Called while a running program is set aside, between its rename and
+  /// the new version's; tests make it fail there.
+  virtual void BetweenRenames() {}
+
 private:
   /// The progress window when it is on screen, to own the message boxes.
   HWND Owner() const;

@@ -94,7 +94,8 @@ TEST_F(DriverTest, ReplacesOnceReleasedAndStartsWithoutMarker) {
 }
 
 TEST_F(DriverTest, GivesUpAtTheBoundAndStartsTheOldOneWithMarker) {
-  test::Child running = test::RunProgram(installed, 30000);
+  // Held open without delete sharing: it cannot be set aside.
+  test::Child holder = test::HoldFile(installed, 30000);
   CaughtPlatform platform(Tail("x"));
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(Run(platform, 1s), kExitStarted);

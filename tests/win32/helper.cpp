@@ -1,5 +1,6 @@
 /// A stand-in for the installed program and for whatever holds it:
-///   --hold PATH MS EVENT  opens PATH with no sharing, signals EVENT, holds it MS ms
+///   --hold PATH MS EVENT  opens PATH sharing only reading (no writing, renaming
+///                         or deleting), signals EVENT, holds it MS ms
 ///   --run MS EVENT        signals EVENT and runs for MS ms (a program in use)
 ///   --mutex NAME MS EVENT takes the mutex NAME, signals EVENT, holds it MS ms
 ///   anything else         writes its own command line (UTF-16) to EXE.cmdline,
@@ -67,7 +68,7 @@ int Record() {
 
 int wmain(int argc, wchar_t** argv) {
   if (argc == 5 && std::wcscmp(argv[1], L"--hold") == 0) {
-    HANDLE file = CreateFileW(argv[2], GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file = CreateFileW(argv[2], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return 6;
     Signal(argv[4]);
     Sleep(static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 10)));
