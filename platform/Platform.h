@@ -26,6 +26,13 @@ public:
 class BusyError : public PlatformError {
 public:
   using PlatformError::PlatformError;
+  /// `canSetAside`: the destination is a running program's image, which
+  /// StagedCopy::CommitSettingAside can move out of the way.
+  BusyError(const std::string& text, bool canSetAside) : PlatformError(text), canSetAside_(canSetAside) {}
+  bool CanSetAside() const { return canSetAside_; }
+
+private:
+  bool canSetAside_ = false;
 };
 
 /// A file's last modification time: seconds since 1970 (negative before)
@@ -54,6 +61,11 @@ public:
   /// BusyError while the destination is in use (the copy stays, to try
   /// again), PlatformError otherwise.
   virtual void Commit() = 0;
+  /// For a destination Commit found to be a running program's image: renames
+  /// it aside within its folder (the running instances go on from there),
+  /// puts the staging file in its place, and puts the old file back if that
+  /// fails. Throws as Commit does.
+  virtual void CommitSettingAside() = 0;
 };
 
 /// Told between two chunks of a copy: bytes copied so far, and the total.

@@ -39,6 +39,7 @@ public:
   std::string suffix = ".EXE";
   std::optional<std::string> copyError;  // StageCopy fails with this text
   int busyCommits = 0;                   // commits refused as busy; -1 for ever
+  bool busyRunning = false;              // the busy destination is a running image
   int lockBusyTries = 0;                 // lock attempts refused as held; -1 for ever
   bool lockSupported = true;             // false: the system offers no lock
   std::function<void()> whileLockHeld;   // what the lock's holder does, once
@@ -148,8 +149,17 @@ private:
       if (dest != owner.files.end() && dest->second.directory) throw PlatformError("Is a directory");
       if (owner.busyCommits != 0) {
         if (owner.busyCommits > 0) --owner.busyCommits;
-        throw BusyError(owner.busyText);
+        throw BusyError(owner.busyText, owner.busyRunning);
       }
+      Replace();
+    }
+    void CommitSettingAside() override {
+      if (!owner.busyRunning) throw PlatformError("not a running image");
+      owner.events.push_back("set aside");
+      owner.files[destination + ".old"] = owner.Find(destination);
+      Replace();
+    }
+    void Replace() {
       owner.files[destination] = owner.Find(path);
       owner.files.erase(path);
       owner.events.push_back("replaced");

@@ -253,6 +253,31 @@ TEST_F(Replacement, BusyForGoodGivesUpAtTheBound) {
   EXPECT_LE(platform.waited, limit + kBusyRetryPause);
 }
 
+TEST_F(Replacement, RunningProgramIsSetAsideAfterTheGrace) {
+  platform.busyCommits = -1;
+  platform.busyRunning = true;
+  EXPECT_EQ(platform.Run(), kExitStarted);
+  EXPECT_EQ(platform.files[kDest].data, "new bits");
+  EXPECT_EQ(platform.files[std::string(kDest) + ".old"].data, "old bits");
+  // A new version went in: no marker, no box.
+  EXPECT_EQ(platform.started.value_or(""), "\"C:\\APP\\PROG.EXE\" /x");
+  EXPECT_TRUE(platform.messages.empty());
+  EXPECT_GE(platform.waited, kSetAsideGrace);
+  EXPECT_LE(platform.waited, kSetAsideGrace + kBusyRetryPause);
+  const std::vector<std::string> expected = {"pointer 4", "show", "lock",  "beep",  "set aside", "replaced",
+                                             "beep",      "unlock", "start", "pointer 0", "end 0"};
+  EXPECT_EQ(platform.events, expected);
+}
+
+TEST_F(Replacement, ProgramClosingWithinTheGraceIsNotSetAside) {
+  platform.busyCommits = 10;
+  platform.busyRunning = true;
+  EXPECT_EQ(platform.Run(), kExitStarted);
+  EXPECT_EQ(platform.files[kDest].data, "new bits");
+  EXPECT_EQ(platform.files.count(std::string(kDest) + ".old"), 0u);
+  EXPECT_LT(platform.waited, kSetAsideGrace);
+}
+
 TEST_F(Replacement, DefaultBoundIsOneMinute) {
   platform.busyCommits = -1;
   platform.Run();

@@ -24,6 +24,8 @@ inline constexpr const char* kMarker = "(~!~)";
 
 /// How long a replacement waits for an installed program that is in use.
 inline constexpr std::chrono::milliseconds kBusyWaitLimit{60'000};
+/// How long a running program may take to close before it is set aside.
+inline constexpr std::chrono::milliseconds kSetAsideGrace{2'000};
 /// How long a start refused as busy (a writer finishing) is tried again.
 inline constexpr std::chrono::milliseconds kStartBusyLimit{2'000};
 

@@ -46,7 +46,17 @@ void F_Main::InstallNewVersion() {
     platform_.PumpEvents();
   });
   // The installed program may be open or running: wait for it, within reason.
-  RetryWhileBusy(platform_, busyWaitLimit_, [&] { staged->Commit(); });
+  const auto busySince = platform_.Now();
+  RetryWhileBusy(platform_, busyWaitLimit_, [&] {
+    try {
+      staged->Commit();
+    } catch (const BusyError& busy) {
+      // A running program may just be closing; past a short grace it is set
+      // aside, and the instances others keep open go on from there.
+      if (!busy.CanSetAside() || platform_.Now() - busySince < kSetAsideGrace) throw;
+      staged->CommitSettingAside();
+    }
+  });
 }
 
 void F_Main::ShowCopyError(const std::string& errorText, const std::string& copyContext) {

@@ -206,6 +206,9 @@ public:
     if (!committed_) unlinkat(target_.folder.get(), name_.c_str(), 0);
   }
 
+  /// A rename replaces a running program here, so Commit never asks for this.
+  void CommitSettingAside() override { Commit(); }
+
   void Commit() override {
     // The rename moves whatever the name holds: if anything took the name
     // from our copy (a file, a link), it must not become the program.

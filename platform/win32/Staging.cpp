@@ -1,10 +1,16 @@
 /// Replacing the installed program on Windows: the new version is copied
-/// into a staging file beside it, checked, dated, flushed, and moved over
-/// it in one MoveFileExW.
+/// into a staging file beside it, checked, given the installed copy's
+/// identity and the source's time, flushed, and renamed over it through its
+/// own handle, so no other run can take it while the destination is busy.
 
-#include <cwctype>
+#include <windows.h>
+#include <aclapi.h>
+
 #include <vector>
 
+#include "platform/win32/Handle.h"
+#include "platform/win32/Paths.h"
+#include "platform/win32/Staging.h"
 #include "platform/win32/SystemError.h"
 #include "platform/win32/Text.h"
 #include "platform/win32/Win32Platform.h"
@@ -12,126 +18,29 @@
 namespace quennel::win32 {
 namespace {
 
-/// Bytes copied between two event pumps.
+/// Bytes copied between two progress calls (and so two event pumps).
 constexpr DWORD kChunk = 1u << 20;
 constexpr const char* kSourceChanged = "Le fichier source a changé pendant la copie.";
-constexpr wchar_t kStagingMark[] = L".quennel~";
-constexpr wchar_t kStagingEnd[] = L".tmp";
-constexpr size_t kStagingDigits = 16;
+constexpr const char* kStagingReplaced = "La copie temporaire a été remplacée par un autre fichier.";
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+/// What the installed copy's attributes hand on to the new version.
+constexpr DWORD kKeptAttributes =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
-struct Split {
-  std::wstring folder;  // with its trailing separator, or empty for the current folder
-  std::wstring name;
-};
+std::uint64_t TicksOf(const FILETIME& time) {
+  return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+FILETIME TimeOf(std::uint64_t ticks) { return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)}; }
 
-Split SplitPath(const std::wstring& path) {
-  const size_t cut = path.find_last_of(L"\\/:");
-  if (cut == std::wstring::npos) return {L"", path};
-  return {path.substr(0, cut + 1), path.substr(cut + 1)};
+bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
+  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+         a.nFileIndexLow == b.nFileIndexLow;
 }
 
-/// Staging files of `NAME` are `NAME.quennel~<16 hex digits>.tmp`.
-bool IsStagingName(const std::wstring& candidate, const std::wstring& name) {
-  const std::wstring prefix = name + kStagingMark;
-  const std::wstring end = kStagingEnd;
-  if (candidate.size() != prefix.size() + kStagingDigits + end.size()) return false;
-  if (CompareStringOrdinal(candidate.c_str(), static_cast<int>(prefix.size()), prefix.c_str(),
-                           static_cast<int>(prefix.size()), TRUE) != CSTR_EQUAL)
-    return false;
-  for (size_t k = prefix.size(); k < prefix.size() + kStagingDigits; ++k)
-    if (!iswxdigit(candidate[k])) return false;
-  return candidate.compare(candidate.size() - end.size(), end.size(), end) == 0;
-}
-
-/// Removes staging files that a killed run left. A live run keeps its own
-/// open without delete sharing, so DeleteFileW leaves that one alone.
-void RemoveStaleStaging(const Split& dest) {
-  WIN32_FIND_DATAW found;
-  const std::wstring pattern = dest.folder + dest.name + kStagingMark + L"*" + kStagingEnd;
-  HANDLE search = FindFirstFileW(pattern.c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return;
-  do {
-    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && IsStagingName(found.cFileName, dest.name))
-      DeleteFileW((dest.folder + found.cFileName).c_str());
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
-}
-
-std::wstring RandomHex() {
-  // Unpredictable enough to keep two runs apart; CREATE_NEW settles the rest.
-  static ULONGLONG counter = 0;
-  LARGE_INTEGER tick;
-  QueryPerformanceCounter(&tick);
-  ULONGLONG x = static_cast<ULONGLONG>(tick.QuadPart) ^ (static_cast<ULONGLONG>(GetCurrentProcessId()) << 40) ^
-                (++counter * 0x9E3779B97F4A7C15ull);
-  // splitmix64's finaliser spreads the bits.
-  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
-  x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
-  x ^= x >> 31;
-  wchar_t digits[kStagingDigits + 1];
-  for (size_t k = 0; k < kStagingDigits; ++k) digits[k] = L"0123456789abcdef"[(x >> (4 * k)) & 0xF];
-  digits[kStagingDigits] = L'\0';
-  return digits;
-}
-
-class Handle {
-public:
-  explicit Handle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
-  ~Handle() {
-    if (valid()) CloseHandle(handle_);
-  }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  HANDLE get() const { return handle_; }
-  bool valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
-  void reset(HANDLE handle) {
-    if (valid()) CloseHandle(handle_);
-    handle_ = handle;
-  }
-  HANDLE release() {
-    const HANDLE handle = handle_;
-    handle_ = INVALID_HANDLE_VALUE;
-    return handle;
-  }
-
-private:
-  HANDLE handle_;
-};
-
-/// The staging file, deleted unless kept.
-class StagingFile {
-public:
-  explicit StagingFile(const Split& dest) {
-    for (int attempt = 0; attempt < 16 && !file_.valid(); ++attempt) {
-      path_ = dest.folder + dest.name + kStagingMark + RandomHex() + kStagingEnd;
-      // No delete sharing: a concurrent run's cleanup cannot remove it.
-      file_.reset(CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-      if (!file_.valid() && GetLastError() != ERROR_FILE_EXISTS) ThrowLastError();
-    }
-    if (!file_.valid()) ThrowLastError();
-  }
-  ~StagingFile() {
-    if (!file_.valid()) return;
-    CloseHandle(file_.release());
-    DeleteFileW(path_.c_str());
-  }
-  StagingFile(const StagingFile&) = delete;
-  StagingFile& operator=(const StagingFile&) = delete;
-
-  HANDLE get() const { return file_.get(); }
-  const std::wstring& path() const { return path_; }
-  /// Keeps the file, handing over its open handle.
-  HANDLE keep() { return file_.release(); }
-
-private:
-  std::wstring path_;
-  Handle file_;
-};
-
-/// Copies the rest of `in` to `out`, pumping events between chunks.
-void CopyContents(HANDLE in, HANDLE out, Platform& platform) {
+/// Copies the rest of `in` to `out`, telling `progress` between chunks.
+void CopyContents(HANDLE in, HANDLE out, std::uint64_t total, const CopyProgress& progress) {
   std::vector<char> buffer(kChunk);
+  std::uint64_t copied = 0;
   while (true) {
     DWORD got = 0;
     if (!ReadFile(in, buffer.data(), kChunk, &got, nullptr)) ThrowLastError();
@@ -141,81 +50,253 @@ void CopyContents(HANDLE in, HANDLE out, Platform& platform) {
       if (!WriteFile(out, buffer.data() + done, got - done, &put, nullptr)) ThrowLastError();
       done += put;
     }
-    platform.PumpEvents();
+    copied += got;
+    progress(copied, total);
   }
 }
 
-bool SameTime(const FILETIME& a, const FILETIME& b) {
-  return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
+/// Gives `file` the installed copy's access rules, when there is one whose
+/// rules can be read; a first install keeps what its folder hands down.
+void CopySecurity(const std::wstring& installed, HANDLE file) {
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoW(installed.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                            nullptr, &descriptor) != ERROR_SUCCESS)
+    return;
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  GetSecurityDescriptorControl(descriptor, &control, &revision);
+  const SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION | ((control & SE_DACL_PROTECTED)
+                                                                     ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                                     : UNPROTECTED_DACL_SECURITY_INFORMATION);
+  const DWORD error = SetSecurityInfo(file, SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr);
+  LocalFree(descriptor);
+  if (error != ERROR_SUCCESS) ThrowSystemError(error);
 }
+
+class Win32StagedCopy final : public StagedCopy {
+public:
+  Win32StagedCopy(Win32Platform& platform, std::wstring target)
+      : platform_(platform), target_(std::move(target)), where_(SplitPath(target_)) {}
+
+  ~Win32StagedCopy() override {
+    if (committed_ || path_.empty()) return;
+    FILE_DISPOSITION_INFO gone{TRUE};
+    if (file_.valid() && SetFileInformationByHandle(file_.get(), FileDispositionInfo, &gone, sizeof gone)) return;
+    file_.reset();
+    if (!lost_) DeleteFileW(path_.c_str());
+  }
+
+  /// Fills the staging file from `in`, whose state before the copy is `before`.
+  void Fill(HANDLE in, const BY_HANDLE_FILE_INFORMATION& before, const std::wstring& source,
+            const CopyProgress& progress) {
+    Create();
+    const std::uint64_t size = (static_cast<std::uint64_t>(before.nFileSizeHigh) << 32) | before.nFileSizeLow;
+    CopyContents(in, file_.get(), size, progress);
+
+    // The copy must be the whole file as it was when the copy began.
+    LARGE_INTEGER copied;
+    if (!GetFileSizeEx(file_.get(), &copied)) ThrowLastError();
+    WIN32_FILE_ATTRIBUTE_DATA after;
+    if (!GetFileAttributesExW(source.c_str(), GetFileExInfoStandard, &after)) ThrowLastError();
+    if (static_cast<std::uint64_t>(copied.QuadPart) != size || after.nFileSizeHigh != before.nFileSizeHigh ||
+        after.nFileSizeLow != before.nFileSizeLow ||
+        TicksOf(after.ftLastWriteTime) != TicksOf(before.ftLastWriteTime))
+      throw PlatformError(kSourceChanged);
+
+    const DWORD installed = GetFileAttributesW(target_.c_str());
+    if (installed != INVALID_FILE_ATTRIBUTES && !(installed & FILE_ATTRIBUTE_DIRECTORY)) {
+      kept_ = installed & kKeptAttributes;
+      CopySecurity(target_, file_.get());
+    }
+    KeepTimeAtLeast(TicksOf(before.ftLastWriteTime), [&](std::uint64_t ticks) {
+      const FILETIME time = TimeOf(ticks);
+      if (!SetFileTime(file_.get(), nullptr, nullptr, &time)) ThrowLastError();
+      FILETIME stored;
+      if (!GetFileTime(file_.get(), nullptr, nullptr, &stored)) ThrowLastError();
+      return TicksOf(stored);
+    });
+    if (!FlushFileBuffers(file_.get())) ThrowLastError();
+    CloseForWriting();
+  }
+
+  void Commit() override {
+    // A read-only installed copy would refuse the rename; the new file gets
+    // the attribute back once in place.
+    const DWORD attributes = GetFileAttributesW(target_.c_str());
+    const bool unlocked = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+                          !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                          SetFileAttributesW(target_.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    if (RenameByHandle(file_.get(), target_, true)) return Finish();
+    const DWORD error = GetLastError();
+    if (unlocked) SetFileAttributesW(target_.c_str(), attributes);
+    ThrowRefusal(error, attributes);
+  }
+
+  void CommitSettingAside() override {
+    Handle old(CreateFileW(target_.c_str(), DELETE | SYNCHRONIZE, kShareAll, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!old.valid()) ThrowRefusal(GetLastError(), GetFileAttributesW(target_.c_str()));
+    std::wstring aside;
+    bool moved = false;
+    for (int attempt = 0; attempt < 16 && !moved; ++attempt) {
+      aside = where_.folder + QuennelName(where_.name, Kind::SetAside, RandomHex());
+      moved = RenameByHandle(old.get(), aside, false);
+      if (!moved && GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS)
+        ThrowRefusal(GetLastError(), GetFileAttributesW(target_.c_str()));
+    }
+    if (!moved) ThrowSystemError(ERROR_FILE_EXISTS);
+    // The name is empty from here until the new file takes it.
+    try {
+      platform_.BetweenRenames();
+      if (!RenameByHandle(file_.get(), target_, false)) ThrowLastError();
+    } catch (...) {
+      RenameByHandle(old.get(), target_, false);
+      throw;
+    }
+    Finish();
+    // Gone at once when nobody runs it any more; else a later replacement
+    // clears it.
+    FILE_DISPOSITION_INFO gone{TRUE};
+    SetFileInformationByHandle(old.get(), FileDispositionInfo, &gone, sizeof gone);
+  }
+
+private:
+  void Create() {
+    for (int attempt = 0; attempt < 16 && !file_.valid(); ++attempt) {
+      path_ = where_.folder + QuennelName(where_.name, Kind::Staging, RandomHex());
+      // No delete sharing: another run's clean-up cannot remove it.
+      file_.reset(CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE | WRITE_DAC, FILE_SHARE_READ,
+                              nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+      if (!file_.valid() && GetLastError() != ERROR_FILE_EXISTS) {
+        const DWORD error = GetLastError();
+        path_.clear();
+        ThrowSystemError(error);
+      }
+    }
+    if (!file_.valid()) {
+      path_.clear();
+      ThrowSystemError(ERROR_FILE_EXISTS);
+    }
+  }
+
+  /// Trades the write handle for one that can only rename, date and delete,
+  /// so the program is never started from a file open for writing.
+  void CloseForWriting() {
+    BY_HANDLE_FILE_INFORMATION written;
+    if (!GetFileInformationByHandle(file_.get(), &written)) ThrowLastError();
+    file_.reset();
+    file_.reset(CreateFileW(path_.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE,
+                            FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file_.valid()) ThrowLastError();
+    BY_HANDLE_FILE_INFORMATION reopened;
+    if (!GetFileInformationByHandle(file_.get(), &reopened)) ThrowLastError();
+    if (!SameFile(written, reopened)) {
+      lost_ = true;
+      file_.reset();
+      throw PlatformError(kStagingReplaced);
+    }
+  }
+
+  /// The new file is in place: it takes the installed copy's attributes.
+  void Finish() {
+    committed_ = true;
+    if (kept_ != 0) {
+      FILE_BASIC_INFO basic{};
+      if (GetFileInformationByHandleEx(file_.get(), FileBasicInfo, &basic, sizeof basic)) {
+        basic.FileAttributes = (basic.FileAttributes & ~kKeptAttributes & ~FILE_ATTRIBUTE_NORMAL) | kept_;
+        basic.CreationTime.QuadPart = basic.LastAccessTime.QuadPart = 0;  // zero: left as they are
+        basic.LastWriteTime.QuadPart = basic.ChangeTime.QuadPart = 0;
+        SetFileInformationByHandle(file_.get(), FileBasicInfo, &basic, sizeof basic);
+      }
+    }
+    file_.reset();
+  }
+
+  [[noreturn]] void ThrowRefusal(DWORD error, DWORD attributes) {
+    DWORD openError = 0;
+    {
+      Handle probe(CreateFileW(target_.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+      if (!probe.valid()) openError = GetLastError();
+    }
+    switch (ClassifyRefusal(error, attributes, openError)) {
+      case Refusal::Lasting:
+        ThrowSystemError(error);
+      case Refusal::Busy:
+        throw BusyError(SystemText(error));
+      case Refusal::Running:
+        break;
+    }
+    throw BusyError(SystemText(error), true);
+  }
+
+  Win32Platform& platform_;
+  const std::wstring target_;  // where the installed program lives, extended form
+  const Split where_;
+  std::wstring path_;  // the staging file, once created
+  Handle file_;
+  DWORD kept_ = 0;
+  bool committed_ = false;
+  bool lost_ = false;  // the name no longer leads to our file: never delete it
+};
 
 }  // namespace
 
-std::string Win32Platform::StageCopy(const std::string& source, const std::string& destination) {
-  const std::wstring sourcePath = Wide(source);
-  const Split dest = SplitPath(Wide(destination));
+Refusal ClassifyRefusal(DWORD renameError, DWORD destinationAttributes, DWORD deleteOpenError) {
+  if (renameError != ERROR_SHARING_VIOLATION && renameError != ERROR_ACCESS_DENIED &&
+      renameError != ERROR_LOCK_VIOLATION)
+    return Refusal::Lasting;
+  // A folder in the way will not go away by waiting.
+  if (destinationAttributes != INVALID_FILE_ATTRIBUTES && (destinationAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    return Refusal::Lasting;
+  switch (deleteOpenError) {
+    case 0:
+      return Refusal::Running;
+    case ERROR_ACCESS_DENIED:
+      return Refusal::Lasting;
+    default:
+      return Refusal::Busy;
+  }
+}
 
+std::uint64_t KeepTimeAtLeast(std::uint64_t wanted, const std::function<std::uint64_t(std::uint64_t)>& store) {
+  // 100 ns ticks: 10 ms (exFAT), 1 s, 2 s (FAT).
+  constexpr std::uint64_t kSteps[] = {100'000, 10'000'000, 20'000'000};
+  std::uint64_t kept = store(wanted);
+  for (std::uint64_t step : kSteps) {
+    if (kept >= wanted) break;
+    const std::uint64_t up = (wanted / step + (wanted % step != 0)) * step;
+    kept = store(up);
+  }
+  return kept;
+}
+
+bool RenameByHandle(HANDLE file, const std::wstring& to, bool replace) {
+  const DWORD bytes = static_cast<DWORD>(sizeof(FILE_RENAME_INFO) + to.size() * sizeof(wchar_t));
+  std::vector<unsigned char> buffer(bytes);
+  auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  info->ReplaceIfExists = replace;
+  info->RootDirectory = nullptr;
+  info->FileNameLength = static_cast<DWORD>(to.size() * sizeof(wchar_t));
+  to.copy(info->FileName, to.size());
+  return SetFileInformationByHandle(file, FileRenameInfo, info, bytes);
+}
+
+std::unique_ptr<StagedCopy> Win32Platform::StageCopy(const std::string& source, const std::string& destination,
+                                                     const CopyProgress& progress) {
+  const std::wstring sourcePath = Extended(Wide(source));
   // Read sharing only: nobody writes the new version while it is copied.
   Handle in(CreateFileW(sourcePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                         FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!in.valid()) ThrowLastError();
   BY_HANDLE_FILE_INFORMATION before;
   if (!GetFileInformationByHandle(in.get(), &before)) ThrowLastError();
+  if (before.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ThrowSystemError(ERROR_ACCESS_DENIED);
 
-  RemoveStaleStaging(dest);
-  StagingFile staging(dest);
-  CopyContents(in.get(), staging.get(), *this);
-
-  // The copy must be the whole file as it was when the copy began.
-  LARGE_INTEGER copied;
-  if (!GetFileSizeEx(staging.get(), &copied)) ThrowLastError();
-  WIN32_FILE_ATTRIBUTE_DATA after;
-  if (!GetFileAttributesExW(sourcePath.c_str(), GetFileExInfoStandard, &after)) ThrowLastError();
-  const ULONGLONG size = (static_cast<ULONGLONG>(before.nFileSizeHigh) << 32) | before.nFileSizeLow;
-  if (static_cast<ULONGLONG>(copied.QuadPart) != size || after.nFileSizeHigh != before.nFileSizeHigh ||
-      after.nFileSizeLow != before.nFileSizeLow || !SameTime(after.ftLastWriteTime, before.ftLastWriteTime))
-    throw PlatformError(kSourceChanged);
-
-  if (!SetFileTime(staging.get(), nullptr, nullptr, &before.ftLastWriteTime)) ThrowLastError();
-  if (!FlushFileBuffers(staging.get())) ThrowLastError();
-
-  const std::string path = Utf8(staging.path());
-  staged_[path] = staging.keep();
-  return path;
-}
-
-void Win32Platform::Release(const std::string& staged) noexcept {
-  const auto held = staged_.find(staged);
-  if (held == staged_.end()) return;
-  CloseHandle(held->second);
-  staged_.erase(held);
-}
-
-void Win32Platform::CommitStaged(const std::string& staged, const std::string& destination) {
-  const std::wstring stagedPath = Wide(staged);
-  const std::wstring destPath = Wide(destination);
-  // The move needs the file unshared; it is guarded again if the move fails.
-  Release(staged);
-  if (MoveFileExW(stagedPath.c_str(), destPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-    return;
-  const DWORD error = GetLastError();
-
-  HANDLE guard = CreateFileW(stagedPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (guard != INVALID_HANDLE_VALUE) staged_[staged] = guard;
-
-  if (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION) {
-    // A folder or a read-only file in the way will not go away by waiting.
-    const DWORD attributes = GetFileAttributesW(destPath.c_str());
-    const bool lasting = attributes != INVALID_FILE_ATTRIBUTES &&
-                         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY));
-    if (!lasting) throw BusyError(SystemText(error));
-  }
-  ThrowSystemError(error);
-}
-
-void Win32Platform::DiscardStaged(const std::string& staged) noexcept {
-  Release(staged);
-  DeleteFileW(Wide(staged).c_str());
+  auto staged = std::make_unique<Win32StagedCopy>(*this, ResolveTarget(Wide(destination)));
+  staged->Fill(in.get(), before, sourcePath, progress);
+  return staged;
 }
 
 }  // namespace quennel::win32

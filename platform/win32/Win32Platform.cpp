@@ -3,10 +3,18 @@
 #include <vector>
 
 #include "platform/WindowsQuoting.h"
+#include "platform/win32/Paths.h"
 #include "platform/win32/SystemError.h"
 #include "platform/win32/Text.h"
 
 namespace quennel::win32 {
+namespace {
+
+/// How long a start tries again while the program's name is missing.
+constexpr ULONGLONG kMissingRetryMs = 300;
+constexpr DWORD kMissingRetryPauseMs = 20;
+
+}  // namespace
 
 FileStamp StampOf(const FILETIME& time) {
   // 100 ns ticks since 1601-01-01, which is 11,644,473,600 s before 1970.
@@ -15,9 +23,6 @@ FileStamp StampOf(const FILETIME& time) {
                    static_cast<std::int32_t>(ticks % 10'000'000) * 100};
 }
 
-Win32Platform::~Win32Platform() {
-  for (auto& entry : staged_) CloseHandle(entry.second);
-}
 
 std::string Win32Platform::CommandTail() { return CommandTailOf(GetCommandLineW()); }
 
@@ -30,14 +35,14 @@ void Win32Platform::PumpEvents() {
 }
 
 std::uint32_t Win32Platform::FileAttributes(const std::string& path) {
-  const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+  const DWORD attributes = GetFileAttributesW(Extended(Wide(path)).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) ThrowLastError();
   return attributes;
 }
 
 FileStamp Win32Platform::FileModified(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data)) ThrowLastError();
+  if (!GetFileAttributesExW(Extended(Wide(path)).c_str(), GetFileExInfoStandard, &data)) ThrowLastError();
   return StampOf(data.ftLastWriteTime);
 }
 
@@ -66,10 +71,21 @@ void Win32Platform::StartProgram(const std::string& commandLine, int windowMode)
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = static_cast<WORD>(windowMode == kWindowNormal ? SW_SHOWNORMAL : windowMode);
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(program.empty() ? nullptr : program.c_str(), buffer.data(), nullptr, nullptr,
-                      FALSE, 0, nullptr, nullptr, &startup, &process))
+  const ULONGLONG deadline = GetTickCount64() + kMissingRetryMs;
+  while (!CreateProcessW(program.empty() ? nullptr : program.c_str(), buffer.data(), nullptr, nullptr, FALSE,
+                         0, nullptr, nullptr, &startup, &process)) {
+    const DWORD error = GetLastError();
+    // A replacing run may be between setting the old version aside and
+    // putting the new one in: the name comes back within moments.
+    if (error == ERROR_FILE_NOT_FOUND && GetTickCount64() < deadline) {
+      Sleep(kMissingRetryPauseMs);
+      continue;
+    }
     // The report names the program that could not be started.
-    throw PlatformError(SystemText(GetLastError()) + "\r\n\"" + name + "\"");
+    const std::string text = SystemText(error) + "\r\n\"" + name + "\"";
+    if (error == ERROR_SHARING_VIOLATION) throw BusyError(text);
+    throw PlatformError(text);
+  }
   // The started program may bring its window to the front.
   AllowSetForegroundWindow(process.dwProcessId);
   CloseHandle(process.hThread);

@@ -2,7 +2,7 @@
 /// The Platform of Windows, on the W (UTF-16) APIs. Paths and texts cross
 /// into UTF-16 here and nowhere else.
 
-#include <map>
+#include <memory>
 #include <string>
 
 #include "platform/Platform.h"
@@ -16,15 +16,14 @@ FileStamp StampOf(const FILETIME& time);
 class Win32Platform : public Platform {
 public:
   Win32Platform() = default;
-  ~Win32Platform() override;
 
   std::string CommandTail() override;
   void PumpEvents() override;
   std::uint32_t FileAttributes(const std::string& path) override;
   FileStamp FileModified(const std::string& path) override;
-  std::string StageCopy(const std::string& source, const std::string& destination) override;
-  void CommitStaged(const std::string& staged, const std::string& destination) override;
-  void DiscardStaged(const std::string& staged) noexcept override;
+  std::unique_ptr<DestinationLock> LockDestination(const std::string& destination) override;
+  std::unique_ptr<StagedCopy> StageCopy(const std::string& source, const std::string& destination,
+                                        const CopyProgress& progress) override;
   void Pause(std::chrono::milliseconds duration) override;
   std::chrono::steady_clock::time_point Now() override;
   void StartProgram(const std::string& commandLine, int windowMode) override;
@@ -41,16 +40,19 @@ public:
 
   const ProgressWindow& Window() const { return window_; }
 
+  /// Called while a running program is set aside, between its rename and
+  /// the new version's; tests make it fail there.
+  virtual void BetweenRenames() {}
+
 private:
   /// The progress window when it is on screen, to own the message boxes.
   HWND Owner() const;
-  /// Closes the staging file's handle, if this run still holds it.
-  void Release(const std::string& staged) noexcept;
 
   ProgressWindow window_;
-  /// Staging files this run holds open (no delete sharing) until committed
-  /// or discarded, so that a concurrent run never takes one for stale.
-  std::map<std::string, HANDLE> staged_;
 };
+
+/// The name of the mutex that serialises the replacements of `target` (a
+/// full path), the same for every spelling of it.
+std::wstring LockName(const std::wstring& target);
 
 }  // namespace quennel::win32

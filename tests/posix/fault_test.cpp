@@ -132,6 +132,7 @@ private:
       if (owner.beforeCommit) std::exchange(owner.beforeCommit, nullptr)();
       inner->Commit();
     }
+    void CommitSettingAside() override { inner->CommitSettingAside(); }
     FaultyPlatform& owner;
     std::unique_ptr<quennel::StagedCopy> inner;
   };

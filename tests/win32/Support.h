@@ -62,7 +62,7 @@ private:
   HANDLE process_ = nullptr;
 };
 
-/// Holds `path` open without sharing for `milliseconds`, from a helper process.
+/// Holds `path` open, sharing only reading, for `milliseconds`, from a helper process.
 Child HoldFile(const std::wstring& path, int milliseconds);
 /// Runs the program image at `path` (a copy of the helper) for `milliseconds`.
 Child RunProgram(const std::wstring& path, int milliseconds);

@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "platform/win32/Text.h"
@@ -14,12 +16,11 @@ using test::Utf8;
 
 /// Commits the way the driver does: again after each BusyError, until
 /// `limit`. Returns the number of busy answers.
-int CommitWithin(Platform& platform, const std::string& staged, const std::string& dest,
-                 std::chrono::milliseconds limit) {
+int CommitWithin(Platform& platform, StagedCopy& staged, std::chrono::milliseconds limit) {
   const auto deadline = platform.Now() + limit;
   for (int busy = 0;; ++busy) {
     try {
-      platform.CommitStaged(staged, dest);
+      staged.Commit();
       return busy;
     } catch (const BusyError&) {
       if (platform.Now() >= deadline) throw;
@@ -41,6 +42,7 @@ protected:
   const std::wstring dest = folder.path() + L"install\u00e9 \u4e2d.exe";
   const std::string newBits = test::Pattern(300000, 5);
   Win32Platform platform;
+  const CopyProgress ignore = [](std::uint64_t, std::uint64_t) {};
 };
 
 TEST_F(BusyTest, FileHeldWithoutSharingIsBusyUntilReleased) {
@@ -48,15 +50,15 @@ TEST_F(BusyTest, FileHeldWithoutSharingIsBusyUntilReleased) {
   test::WriteBytes(dest, oldBits);
   test::Child holder = test::HoldFile(dest, 1500);
 
-  const std::string staged = platform.StageCopy(Utf8(source), Utf8(dest));
+  auto staged = platform.StageCopy(Utf8(source), Utf8(dest), ignore);
   try {
-    platform.CommitStaged(staged, Utf8(dest));
+    staged->Commit();
     FAIL() << "replaced a file held without sharing";
   } catch (const BusyError& error) {
     EXPECT_STRNE(error.what(), "");
   }
 
-  EXPECT_GT(CommitWithin(platform, staged, Utf8(dest), 20s), 0);
+  EXPECT_GT(CommitWithin(platform, *staged, 20s), 0);
   EXPECT_TRUE(test::HasBytes(dest, newBits));
   EXPECT_EQ(holder.Wait(10s), DWORD{0});
   EXPECT_EQ(folder.Names().size(), 2u);
@@ -67,11 +69,11 @@ TEST_F(BusyTest, RunningProgramIsBusyUntilItExits) {
   test::WriteBytes(dest, oldBits);
   test::Child running = test::RunProgram(dest, 1500);
 
-  const std::string staged = platform.StageCopy(Utf8(source), Utf8(dest));
-  EXPECT_THROW(platform.CommitStaged(staged, Utf8(dest)), BusyError);
+  auto staged = platform.StageCopy(Utf8(source), Utf8(dest), ignore);
+  EXPECT_THROW(staged->Commit(), BusyError);
   EXPECT_TRUE(test::HasBytes(dest, oldBits));
 
-  EXPECT_GT(CommitWithin(platform, staged, Utf8(dest), 20s), 0);
+  EXPECT_GT(CommitWithin(platform, *staged, 20s), 0);
   EXPECT_TRUE(test::HasBytes(dest, newBits));
   EXPECT_EQ(running.Wait(10s), DWORD{0});
   EXPECT_EQ(folder.Names().size(), 2u);
@@ -80,11 +82,14 @@ TEST_F(BusyTest, RunningProgramIsBusyUntilItExits) {
 TEST_F(BusyTest, StagingFileStaysGuardedBetweenTries) {
   test::WriteBytes(dest, "ancien");
   test::Child holder = test::HoldFile(dest, 20000);
-  const std::string staged = platform.StageCopy(Utf8(source), Utf8(dest));
-  EXPECT_THROW(platform.CommitStaged(staged, Utf8(dest)), BusyError);
+  auto staged = platform.StageCopy(Utf8(source), Utf8(dest), ignore);
+  EXPECT_THROW(staged->Commit(), BusyError);
   // A concurrent run's cleanup still cannot remove it.
-  EXPECT_FALSE(DeleteFileW(Wide(staged).c_str()));
-  platform.DiscardStaged(staged);
+  std::vector<std::wstring> names = folder.Names();
+  std::erase_if(names, [](const std::wstring& name) { return name.find(L".quennel~") == std::wstring::npos; });
+  ASSERT_EQ(names.size(), 1u);
+  EXPECT_FALSE(DeleteFileW((folder.path() + names[0]).c_str()));
+  staged.reset();
   EXPECT_EQ(folder.Names().size(), 2u);
 }
 

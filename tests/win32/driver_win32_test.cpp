@@ -90,11 +90,12 @@ TEST_F(DriverTest, ReplacesOnceReleasedAndStartsWithoutMarker) {
   EXPECT_EQ(platform.FileModified(Utf8(installed)), platform.FileModified(Utf8(source)));
   EXPECT_EQ(test::AwaitRecord(installed, 20s), Launched(L"x \"y z\""));
   EXPECT_TRUE(platform.messages.empty());
-  EXPECT_EQ(folder.Names().size(), 2u);  // the program and its record
+  EXPECT_EQ(folder.Names().size(), 3u);  // the program and its two records
 }
 
 TEST_F(DriverTest, GivesUpAtTheBoundAndStartsTheOldOneWithMarker) {
-  test::Child running = test::RunProgram(installed, 30000);
+  // Held open without delete sharing: it cannot be set aside.
+  test::Child holder = test::HoldFile(installed, 30000);
   CaughtPlatform platform(Tail("x"));
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(Run(platform, 1s), kExitStarted);
@@ -104,7 +105,7 @@ TEST_F(DriverTest, GivesUpAtTheBoundAndStartsTheOldOneWithMarker) {
   ASSERT_EQ(platform.messages.size(), 1u);
   EXPECT_EQ(platform.styles[0], kStyleWarning);
   EXPECT_NE(platform.messages[0].find(Utf8(installed)), std::string::npos);
-  EXPECT_EQ(folder.Names().size(), 2u);  // no staging file left
+  EXPECT_EQ(folder.Names().size(), 3u);  // the program and its records: no staging file left
 }
 
 TEST_F(DriverTest, UpToDateStartsWithMarkerAndNoWindow) {

@@ -1,11 +1,16 @@
 /// A stand-in for the installed program and for whatever holds it:
-///   --hold PATH MS EVENT  opens PATH with no sharing, signals EVENT, holds it MS ms
+///   --hold PATH MS EVENT  opens PATH sharing only reading (no writing, renaming
+///                         or deleting), signals EVENT, holds it MS ms
 ///   --run MS EVENT        signals EVENT and runs for MS ms (a program in use)
-///   anything else         writes its own command line (UTF-16) to EXE.cmdline
+///   --mutex NAME MS EVENT takes the mutex NAME, signals EVENT, holds it MS ms
+///   anything else         writes its own command line (UTF-16) to EXE.cmdline,
+///                         adds it as a line to EXE.starts, then stays for
+///                         the milliseconds written in EXE.stay, if any
 /// EVENT names an event the test waits on, so it knows the file is held.
 
 #include <windows.h>
 
+#include <cstdlib>
 #include <cwchar>
 #include <string>
 
@@ -18,6 +23,21 @@ void Signal(const wchar_t* name) {
   CloseHandle(event);
 }
 
+/// Appends `text` to `path` in one write, whoever else appends meanwhile.
+void Append(const std::wstring& path, const std::wstring& text) {
+  for (int attempt = 0; attempt < 500; ++attempt) {
+    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      Sleep(10);
+      continue;
+    }
+    DWORD written = 0;
+    WriteFile(file, text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &written, nullptr);
+    CloseHandle(file);
+    return;
+  }
+}
+
 int Record() {
   wchar_t self[32768];
   const DWORD length = GetModuleFileNameW(nullptr, self, 32768);
@@ -25,6 +45,7 @@ int Record() {
   const std::wstring record = std::wstring(self) + L".cmdline";
   const std::wstring partial = record + L".part";
   const std::wstring line = GetCommandLineW();
+  Append(std::wstring(self) + L".starts", line + L"\n");
   HANDLE file = CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return 4;
   DWORD written = 0;
@@ -32,6 +53,14 @@ int Record() {
   CloseHandle(file);
   // Renamed into place whole, so a reader never sees half of it.
   if (!ok || !MoveFileExW(partial.c_str(), record.c_str(), MOVEFILE_REPLACE_EXISTING)) return 5;
+  HANDLE stayFile = CreateFileW((std::wstring(self) + L".stay").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (stayFile != INVALID_HANDLE_VALUE) {
+    char digits[16] = {};
+    DWORD got = 0;
+    ReadFile(stayFile, digits, sizeof digits - 1, &got, nullptr);
+    CloseHandle(stayFile);
+    Sleep(static_cast<DWORD>(std::strtoul(digits, nullptr, 10)));
+  }
   return 0;
 }
 
@@ -39,11 +68,19 @@ int Record() {
 
 int wmain(int argc, wchar_t** argv) {
   if (argc == 5 && std::wcscmp(argv[1], L"--hold") == 0) {
-    HANDLE file = CreateFileW(argv[2], GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file = CreateFileW(argv[2], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return 6;
     Signal(argv[4]);
     Sleep(static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 10)));
     CloseHandle(file);
+    return 0;
+  }
+  if (argc == 5 && std::wcscmp(argv[1], L"--mutex") == 0) {
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, argv[2]);
+    if (!mutex || WaitForSingleObject(mutex, 10000) != WAIT_OBJECT_0) return 7;
+    Signal(argv[4]);
+    Sleep(static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 10)));
+    ReleaseMutex(mutex);
     return 0;
   }
   if (argc == 4 && std::wcscmp(argv[1], L"--run") == 0) {

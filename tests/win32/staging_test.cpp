@@ -37,27 +37,32 @@ protected:
   const std::string newBits = test::Pattern((5u << 19) + 7, 1);
   const std::string oldBits = test::Pattern(1000, 2);
   Win32Platform platform;
+  std::vector<std::uint64_t> progress;
+  const CopyProgress record = [this](std::uint64_t copied, std::uint64_t) { progress.push_back(copied); };
 };
 
 TEST_F(StagingTest, ReplacementPutsTheNewBitsAndTheirTimeInPlace) {
-  const std::string staged = platform.StageCopy(Utf8(source), Utf8(dest));
+  auto staged = platform.StageCopy(Utf8(source), Utf8(dest), record);
   EXPECT_TRUE(test::HasBytes(dest, oldBits));  // nothing replaced before the commit
-  platform.CommitStaged(staged, Utf8(dest));
+  staged->Commit();
+  staged.reset();
   EXPECT_TRUE(test::HasBytes(dest, newBits));
   EXPECT_EQ(platform.FileModified(Utf8(dest)), platform.FileModified(Utf8(source)));
   EXPECT_TRUE(test::HasBytes(source, newBits));
   EXPECT_TRUE(Others().empty());
+  // Told after each chunk, up to the whole size.
+  ASSERT_EQ(progress.size(), 3u);
+  EXPECT_EQ(progress.back(), newBits.size());
 }
 
 TEST_F(StagingTest, StagingFileSitsBesideTheDestinationAndIsGuarded) {
-  const std::string staged = platform.StageCopy(Utf8(source), Utf8(dest));
+  auto staged = platform.StageCopy(Utf8(source), Utf8(dest), record);
   const std::vector<std::wstring> others = Others();
   ASSERT_EQ(others.size(), 1u);
-  EXPECT_EQ(Utf8(folder.path() + others[0]), staged);
   EXPECT_EQ(others[0].rfind(L"programme \u00e9 \u4e2d.exe.quennel~", 0), 0u);
   // Another run's cleanup cannot take it while this run holds it.
   EXPECT_FALSE(DeleteFileW((folder.path() + others[0]).c_str()));
-  platform.DiscardStaged(staged);
+  staged.reset();
   EXPECT_TRUE(Others().empty());
   EXPECT_TRUE(test::HasBytes(dest, oldBits));
 }
@@ -71,34 +76,21 @@ TEST_F(StagingTest, StaleStagingFilesGoLiveOnesStay) {
   HANDLE held = CreateFileW(live.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
 
-  const std::string staged = platform.StageCopy(Utf8(source), Utf8(dest));
+  auto lock = platform.LockDestination(Utf8(dest));
+  ASSERT_NE(lock, nullptr);
   CloseHandle(held);
   EXPECT_EQ(GetFileAttributesW(stale.c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_NE(GetFileAttributesW(live.c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_NE(GetFileAttributesW(unrelated.c_str()), INVALID_FILE_ATTRIBUTES);
-  platform.CommitStaged(staged, Utf8(dest));
+  platform.StageCopy(Utf8(source), Utf8(dest), record)->Commit();
   EXPECT_TRUE(test::HasBytes(dest, newBits));
 }
 
-/// Touches the source while the copy is under way.
-class ChangingSource : public Win32Platform {
-public:
-  explicit ChangingSource(std::wstring source) : source_(std::move(source)) {}
-  void PumpEvents() override {
-    if (!touched_) test::SetModified(source_, test::Day(300));
-    touched_ = true;
-    Win32Platform::PumpEvents();
-  }
-
-private:
-  std::wstring source_;
-  bool touched_ = false;
-};
-
 TEST_F(StagingTest, SourceChangedDuringTheCopyFailsAndLeavesNothing) {
-  ChangingSource changing(source);
+  // Touches the source while the copy is under way.
+  const CopyProgress touch = [&](std::uint64_t, std::uint64_t) { test::SetModified(source, test::Day(300)); };
   try {
-    changing.StageCopy(Utf8(source), Utf8(dest));
+    platform.StageCopy(Utf8(source), Utf8(dest), touch);
     FAIL() << "the change went unnoticed";
   } catch (const PlatformError& error) {
     EXPECT_STREQ(error.what(), "Le fichier source a changé pendant la copie.");
@@ -108,21 +100,21 @@ TEST_F(StagingTest, SourceChangedDuringTheCopyFailsAndLeavesNothing) {
 }
 
 TEST_F(StagingTest, MissingSourceFailsAndLeavesNothing) {
-  EXPECT_THROW(platform.StageCopy(Utf8(folder.path() + L"absent.exe"), Utf8(dest)), PlatformError);
+  EXPECT_THROW(platform.StageCopy(Utf8(folder.path() + L"absent.exe"), Utf8(dest), record), PlatformError);
   EXPECT_TRUE(Others().empty());
 }
 
 TEST_F(StagingTest, MissingDestinationFolderFails) {
-  EXPECT_THROW(platform.StageCopy(Utf8(source), Utf8(folder.path() + L"absent\\q.exe")), PlatformError);
+  EXPECT_THROW(platform.StageCopy(Utf8(source), Utf8(folder.path() + L"absent\\q.exe"), record), PlatformError);
 }
 
 TEST_F(StagingTest, DirectoryInTheWayIsNotWorthWaitingFor) {
   const std::wstring directory = folder.path() + L"dossier.exe";
   ASSERT_TRUE(CreateDirectoryW(directory.c_str(), nullptr));
-  const std::string staged = platform.StageCopy(Utf8(source), Utf8(directory));
+  auto staged = platform.StageCopy(Utf8(source), Utf8(directory), record);
   bool busy = false;
   try {
-    platform.CommitStaged(staged, Utf8(directory));
+    staged->Commit();
     ADD_FAILURE() << "a file replaced a folder";
   } catch (const BusyError&) {
     busy = true;
@@ -130,15 +122,20 @@ TEST_F(StagingTest, DirectoryInTheWayIsNotWorthWaitingFor) {
     EXPECT_STRNE(error.what(), "");
   }
   EXPECT_FALSE(busy);
-  platform.DiscardStaged(staged);
+  staged.reset();
   EXPECT_TRUE(Others().empty());
 }
 
-TEST_F(StagingTest, DiscardingTwiceOrAnUnknownFileIsHarmless) {
-  const std::string staged = platform.StageCopy(Utf8(source), Utf8(dest));
-  platform.DiscardStaged(staged);
-  platform.DiscardStaged(staged);
-  platform.DiscardStaged(Utf8(folder.path() + L"jamais.tmp"));
+TEST_F(StagingTest, CommittedCopyLeavesNothingWhenDropped) {
+  auto staged = platform.StageCopy(Utf8(source), Utf8(dest), record);
+  staged->Commit();
+  staged.reset();
+  EXPECT_TRUE(Others().empty());
+  EXPECT_TRUE(test::HasBytes(dest, newBits));
+}
+
+TEST_F(StagingTest, UncommittedCopyIsRemovedWhenDropped) {
+  platform.StageCopy(Utf8(source), Utf8(dest), record).reset();
   EXPECT_TRUE(Others().empty());
   EXPECT_TRUE(test::HasBytes(dest, oldBits));
 }
