@@ -15,7 +15,7 @@ void F_Main::Form_Load() {
 }
 
 void F_Main::UsageExit() {
-  platform_.ShowMessage(kUsageText, kStyleInformation, std::nullopt);
+  platform_.ShowMessage(texts::kUsage, kStyleInformation, std::nullopt);
   platform_.End(kExitUsage);
   std::abort();  // End never returns; this only tells the compiler so
 }

@@ -10,13 +10,9 @@
 #include <string_view>
 
 #include "platform/Platform.h"
+#include "update/Texts.h"
 
 namespace quennel {
-
-/// The usage message, shown for a malformed command line or an empty path.
-inline constexpr const char* kUsageText =
-    "Donnez le programme source entre guillements, un espace, et le programme "
-    "destination entre guillemets en paramètre svp.";
 
 /// The marker appended to the started program's arguments unless a new
 /// version went in cleanly.

@@ -6,7 +6,7 @@ namespace quennel {
 void F_Main::ReplacementStage() {
   platform_.PumpEvents();
   bool CopyOk = true;
-  const std::string CopyContext = "Copy " + SourcePath + ", " + DestPath;
+  const std::string CopyContext = texts::kCopyContext + SourcePath + ", " + DestPath;
 
   // A failed step is reported once, clears CopyOk, and the next step runs.
   const auto handled = [&](auto&& step) {

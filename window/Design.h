@@ -4,11 +4,13 @@
 
 #include <array>
 
+#include "update/Texts.h"
+
 namespace quennel::design {
 
 inline constexpr int kTwipsPerPixel = 15;
 
-inline constexpr const char* kCaption = "Mise à jour automatique de programme 32bits";
+inline constexpr const char* kCaption = texts::kCaption;
 inline constexpr int kClientWidth = 7455;   // 497 pixels
 inline constexpr int kClientHeight = 1620;  // 108 pixels
 /// Placement of the client area when shown, should a backend want it.

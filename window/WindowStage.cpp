@@ -4,8 +4,8 @@ namespace quennel {
 
 void F_Main::WindowStage() {
   platform_.SetPointer(kPointerBusy);
-  E[0].SetText("Installation de la nouvelle version de " + DestPath);
-  E[1].SetText("(Copie de " + SourcePath + " dans " + DestPath + ")");
+  E[0].SetText(texts::kInstalling + DestPath);
+  E[1].SetText(texts::kCopying + SourcePath + texts::kCopyingInto + DestPath + texts::kCopyingEnd);
   platform_.ShowProgressWindow();
 }
 

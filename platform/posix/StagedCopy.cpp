@@ -25,14 +25,13 @@
 #include "platform/posix/Identity.h"
 #include "platform/posix/PosixPlatform.h"
 #include "platform/posix/StoredTime.h"
+#include "update/Texts.h"
 
 namespace quennel {
 namespace {
 
 /// Bytes copied between two progress calls (and so two event pumps).
 constexpr size_t kChunk = 8u << 20;
-constexpr const char* kSourceChanged = "Le fichier source a changé pendant la copie.";
-constexpr const char* kStagingReplaced = "La copie temporaire a été remplacée par un autre fichier.";
 /// Random characters at the end of a staging name.
 constexpr size_t kStagingRandom = 6;
 
@@ -212,7 +211,7 @@ public:
   void Commit() override {
     // The rename moves whatever the name holds: if anything took the name
     // from our copy (a file, a link), it must not become the program.
-    if (!IsStillOurs()) throw PlatformError(kStagingReplaced);
+    if (!IsStillOurs()) throw PlatformError(texts::kStagingReplaced);
     if (renameat(target_.folder.get(), name_.c_str(), target_.folder.get(), target_.name.c_str()) != 0)
       ThrowSystemError(errno);
     committed_ = true;
@@ -301,7 +300,7 @@ std::unique_ptr<StagedCopy> PosixPlatform::StageCopy(const std::string& source, 
   }
   if (error != 0 || changed) {
     discard();
-    if (changed) throw PlatformError(kSourceChanged);
+    if (changed) throw PlatformError(texts::kSourceChanged);
     ThrowSystemError(error);
   }
   // The descriptor kept is read-only, found again by name: if the name no
@@ -310,7 +309,7 @@ std::unique_ptr<StagedCopy> PosixPlatform::StageCopy(const std::string& source, 
   struct stat reopened;
   if (kept.get() < 0 || fstat(kept.get(), &reopened) != 0 || !SameFile(created, reopened)) {
     discard();
-    throw PlatformError(kStagingReplaced);
+    throw PlatformError(texts::kStagingReplaced);
   }
   if (close(out.release()) != 0) {
     discard();

@@ -19,7 +19,7 @@ constexpr const char* kSynopsis =
 /// The usage text and the synopsis on standard output; 1 when they could not
 /// be written (a full disk, a closed pipe).
 int PrintHelp() {
-  std::printf("%s\n\n%s", quennel::kUsageText, kSynopsis);
+  std::printf("%s\n\n%s", quennel::texts::kUsage, kSynopsis);
   if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return 0;
   std::fprintf(stderr, "quennel: --help: %s\n", std::strerror(errno));
   return 1;

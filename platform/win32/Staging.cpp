@@ -14,14 +14,13 @@
 #include "platform/win32/SystemError.h"
 #include "platform/win32/Text.h"
 #include "platform/win32/Win32Platform.h"
+#include "update/Texts.h"
 
 namespace quennel::win32 {
 namespace {
 
 /// Bytes copied between two progress calls (and so two event pumps).
 constexpr DWORD kChunk = 1u << 20;
-constexpr const char* kSourceChanged = "Le fichier source a changé pendant la copie.";
-constexpr const char* kStagingReplaced = "La copie temporaire a été remplacée par un autre fichier.";
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 /// What the installed copy's attributes hand on to the new version.
 constexpr DWORD kKeptAttributes =
@@ -102,7 +101,7 @@ public:
     if (static_cast<std::uint64_t>(copied.QuadPart) != size || after.nFileSizeHigh != before.nFileSizeHigh ||
         after.nFileSizeLow != before.nFileSizeLow ||
         TicksOf(after.ftLastWriteTime) != TicksOf(before.ftLastWriteTime))
-      throw PlatformError(kSourceChanged);
+      throw PlatformError(texts::kSourceChanged);
 
     const DWORD installed = GetFileAttributesW(target_.c_str());
     if (installed != INVALID_FILE_ATTRIBUTES && !(installed & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -194,7 +193,7 @@ private:
     if (!SameFile(written, reopened)) {
       lost_ = true;
       file_.reset();
-      throw PlatformError(kStagingReplaced);
+      throw PlatformError(texts::kStagingReplaced);
     }
   }
 

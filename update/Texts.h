@@ -1,0 +1,29 @@
+#pragma once
+/// Every word Quennel itself shows, in one place. The system's own error
+/// texts come from the backends, which format them and nothing else.
+
+namespace quennel::texts {
+
+/// Title of the boxes that name no other, and of the failure report.
+inline constexpr const char* kProgramTitle = "Quennel";
+/// The usage message, for a malformed command line or an empty path.
+inline constexpr const char* kUsage =
+    "Donnez le programme source entre guillements, un espace, et le programme "
+    "destination entre guillemets en paramètre svp.";
+/// First line of the report of a failure that nothing handled.
+inline constexpr const char* kFailureHeading = "Erreur d'exécution";
+/// Heads the copy-error box's second line: "Copy SOURCE, DEST".
+inline constexpr const char* kCopyContext = "Copy ";
+
+/// The progress window's caption and its two labels' texts.
+inline constexpr const char* kCaption = "Mise à jour automatique de programme 32bits";
+inline constexpr const char* kInstalling = "Installation de la nouvelle version de ";
+inline constexpr const char* kCopying = "(Copie de ";
+inline constexpr const char* kCopyingInto = " dans ";
+inline constexpr const char* kCopyingEnd = ")";
+
+/// Why a copy that the system did not refuse is still no good.
+inline constexpr const char* kSourceChanged = "Le fichier source a changé pendant la copie.";
+inline constexpr const char* kStagingReplaced = "La copie temporaire a été remplacée par un autre fichier.";
+
+}  // namespace quennel::texts
