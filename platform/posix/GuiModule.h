@@ -6,7 +6,7 @@
 extern "C" {
 
 /// Bump when the table changes; the backend refuses a module of another version.
-#define QUENNEL_GUI_VERSION 1
+#define QUENNEL_GUI_VERSION 2
 
 struct QuennelGui {
   int version;
@@ -27,6 +27,8 @@ struct QuennelGui {
   void (*pointer)(int shape);
   /// Hides the window and closes the display connection (before exec).
   void (*close)(void);
+  /// Shows the progress window's bar filled to `fraction` (0 to 1).
+  void (*progress)(double fraction);
 };
 
 /// The module's one exported symbol.
