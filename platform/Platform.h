@@ -136,6 +136,10 @@ public:
   virtual void SetLabelText(int index, const std::string& text) = 0;
   /// Makes the progress window visible, not modal; returns at once.
   virtual void ShowProgressWindow() = 0;
+  /// Shows how far a long copy has gone, `fraction` from 0 to 1: the bar
+  /// in the progress window, or a line on a terminal when there is no
+  /// window. Never throws: a drawing problem is not the copy's failure.
+  virtual void ShowCopyProgress(double fraction) = 0;
   /// The default system sound.
   virtual void PlayBeep() = 0;
   /// Pointer shape over the program's windows (kPointerDefault, kPointerBusy).

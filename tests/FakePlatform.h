@@ -3,6 +3,7 @@
 /// and times, failures to inject, and a record of everything the user would
 /// see (window, labels, boxes, beeps, pointer) and what was started.
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <memory>
@@ -45,6 +46,10 @@ public:
   std::function<void()> whileLockHeld;   // what the lock's holder does, once
   std::string lockBusyText = "Ressource temporairement non disponible";
   std::string busyText = "Le processus ne peut pas accéder au fichier.";
+  std::size_t copyChunk = 0;                  // bytes per progress call; 0: the whole file
+  std::chrono::milliseconds chunkTime{0};     // fake time each chunk takes
+  std::optional<std::uint64_t> copyTotal;     // the size told to progress, if not the file's
+  bool progressFails = false;                 // ShowCopyProgress throws
 
   // What happened.
   std::vector<std::string> events;  // visible effects, in order
@@ -56,6 +61,7 @@ public:
   std::optional<std::string> report;  // text of the unhandled-failure report
   int beeps = 0;
   int commitTries = 0;
+  std::vector<double> progressShown;  // fractions, in order
   std::chrono::milliseconds waited{0};
 
   std::string CommandTail() override { return tail; }
@@ -84,7 +90,14 @@ public:
     if (from.directory) throw PlatformError("Is a directory");
     const std::string staged = destination + ".staged";
     files[staged] = from;
-    progress(from.data.size(), from.data.size());
+    const std::size_t size = from.data.size();
+    const std::size_t chunk = copyChunk ? copyChunk : size;
+    std::size_t copied = 0;
+    do {
+      copied = std::min(size, copied + chunk);
+      waited += chunkTime;
+      progress(copied, copyTotal.value_or(size));
+    } while (copied < size);
     return std::make_unique<Staged>(*this, staged, destination);
   }
   void Pause(std::chrono::milliseconds duration) override { waited += duration; }
@@ -110,6 +123,10 @@ public:
   void ShowProgressWindow() override {
     windowShown = true;
     events.push_back("show");
+  }
+  void ShowCopyProgress(double fraction) override {
+    progressShown.push_back(fraction);
+    if (progressFails) throw PlatformError("cannot draw");
   }
   void PlayBeep() override {
     ++beeps;

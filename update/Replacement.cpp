@@ -1,4 +1,5 @@
 #include "update/Busy.h"
+#include "update/CopyMeter.h"
 #include "update/F_Main.h"
 
 namespace quennel {
@@ -42,9 +43,12 @@ void F_Main::InstallNewVersion() {
   // The new version goes into a staging file first and replaces the
   // installed copy in one rename, so an interrupted or failed copy never
   // leaves a missing or truncated program behind.
-  const auto staged = platform_.StageCopy(SourcePath, DestPath, [&](std::uint64_t, std::uint64_t) {
-    platform_.PumpEvents();
-  });
+  CopyMeter meter(platform_);
+  const auto staged =
+      platform_.StageCopy(SourcePath, DestPath, [&](std::uint64_t copied, std::uint64_t total) {
+        meter.Update(copied, total);
+        platform_.PumpEvents();
+      });
   // The installed program may be open or running: wait for it, within reason.
   const auto busySince = platform_.Now();
   RetryWhileBusy(platform_, busyWaitLimit_, [&] {

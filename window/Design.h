@@ -37,6 +37,13 @@ inline constexpr std::array<LabelBox, 2> kLabels{{
     {120, 840, 7215, 615, "Etiquette1"},
 }};
 
+/// A copy's progress bar, shown during a long copy under the labels, with
+/// their margins, in the strip below label 1.
+struct Box {
+  int left, top, width, height;
+};
+inline constexpr Box kProgressBar{120, 1470, 7215, 120};  // 8 pixels high, 2 above the edge
+
 /// Twips to pixels at 96 dots per inch, rounded to nearest.
 constexpr int Pixels(int twips) { return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel; }
 

@@ -4,6 +4,7 @@
 
 #include <FL/Fl.H>
 #include <FL/Fl_Box.H>
+#include <FL/Fl_Progress.H>
 #include <FL/Fl_RGB_Image.H>
 #include <FL/Fl_Window.H>
 #include <FL/fl_ask.H>
@@ -80,8 +81,17 @@ public:
   ProgressWindow()
       : Fl_Window(design::Pixels(design::kClientLeft), design::Pixels(design::kClientTop),
                   design::Pixels(design::kClientWidth), design::Pixels(design::kClientHeight)),
-        labels_{new LabelBox(design::kLabels[0]), new LabelBox(design::kLabels[1])} {
+        labels_{new LabelBox(design::kLabels[0]), new LabelBox(design::kLabels[1])},
+        bar_(new Fl_Progress(design::Pixels(design::kProgressBar.left), design::Pixels(design::kProgressBar.top),
+                             design::Pixels(design::kProgressBar.width),
+                             design::Pixels(design::kProgressBar.height))) {
     end();
+    // Hidden until a copy has run long enough to need it.
+    bar_->hide();
+    bar_->box(FL_THIN_DOWN_BOX);
+    bar_->selection_color(FL_SELECTION_COLOR);
+    bar_->minimum(0);
+    bar_->maximum(1);
     copy_label(design::kCaption);
     xclass("quennel");
     box(FL_FLAT_BOX);
@@ -94,8 +104,16 @@ public:
 
   void Text(int index, const std::string& text) { labels_[index]->Text(text); }
 
+  void Fill(double fraction) {
+    bar_->value(static_cast<float>(fraction));
+    bar_->show();
+  }
+  /// Back as designed, for a window shown again after close().
+  void Reset() { bar_->hide(); }
+
 private:
   std::array<LabelBox*, 2> labels_;
+  Fl_Progress* bar_;
 };
 
 /// Process-wide state: one display connection, kept for the process's life.
@@ -249,13 +267,22 @@ void Pointer(int shape) {
   XFlush(fl_display);
 }
 
+void ShowProgress(double fraction) {
+  if (!Usable() || !(fraction >= 0 && fraction <= 1)) return;
+  Progress().Fill(fraction);
+  if (S().progress->shown()) Fl::flush();
+}
+
 void Close() {
   State& s = S();
   if (!s.active) return;
   s.active = false;
   s.pointer = 0;
   if (s.lost) return;
-  if (s.progress) s.progress->hide();
+  if (s.progress) {
+    s.progress->Reset();
+    s.progress->hide();
+  }
   // Make the server take the window down before the next program starts.
   XSync(s.display, False);
 }
@@ -270,6 +297,7 @@ extern "C" __attribute__((visibility("default"))) const QuennelGui* quennel_gui(
   namespace f = quennel::fltk;
   static const QuennelGui table{
       QUENNEL_GUI_VERSION, f::Open, f::Pump, f::SetLabel, f::ShowWindow, f::Message, f::Beep, f::Pointer, f::Close,
+      f::ShowProgress,
   };
   return &table;
 }

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -37,6 +39,16 @@ bool DisplayNamed() {
   const char* x11 = std::getenv("DISPLAY");
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
   return (x11 && *x11) || (wayland && *wayland);
+}
+
+/// Writes all of `text` to standard error; a failure is only a lost line.
+void WriteError(const std::string& text) {
+  for (size_t done = 0; done < text.size();) {
+    const ssize_t n = write(STDERR_FILENO, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    done += static_cast<size_t>(n);
+  }
 }
 
 /// CR LF becomes a plain line break on a terminal.
@@ -93,6 +105,7 @@ void Gui::Message(const std::string& text, int style, const std::string& title) 
   // A box the window can no longer show (the display went away) is written
   // out as in headless mode. A failed write is no failure of the update.
   if (auto* m = Module(); m && m->message(text.c_str(), style, title.c_str()) != 0) return;
+  EndProgressLine();
   std::fprintf(stderr, "%s\n%s\n", title.c_str(), PlainLines(text).c_str());
   std::fflush(stderr);
 }
@@ -107,7 +120,33 @@ void Gui::Pointer(int shape) {
   if (auto* m = Module()) m->pointer(shape);
 }
 
+void Gui::Progress(double fraction) {
+  if (auto* m = Module()) {
+    m->progress(fraction);
+    return;
+  }
+  ProgressLine(fraction);
+}
+
+void Gui::ProgressLine(double fraction) {
+  // Logs and services get no progress: only a person at a terminal.
+  if (!terminal_) terminal_ = isatty(STDERR_FILENO) == 1;
+  if (!*terminal_) return;
+  const int percent = static_cast<int>(std::clamp(fraction, 0.0, 1.0) * 100);
+  if (percent == percentShown_) return;
+  percentShown_ = percent;
+  lineOpen_ = percent < 100;
+  WriteError("\rMise à jour : " + std::to_string(percent) + " %" + (lineOpen_ ? "" : "\n"));
+}
+
+void Gui::EndProgressLine() {
+  if (!lineOpen_) return;
+  lineOpen_ = false;
+  WriteError("\n");
+}
+
 void Gui::Close() {
+  EndProgressLine();
   if (!connected_) return;
   module_->close();
   connected_ = false;

@@ -3,6 +3,7 @@
 /// display can be used, else headless (boxes go to standard error).
 /// Nothing is loaded until the first call that needs it.
 
+#include <optional>
 #include <string>
 
 struct QuennelGui;
@@ -23,17 +24,27 @@ public:
   void Message(const std::string& text, int style, const std::string& title);
   void Beep();
   void Pointer(int shape);
+  /// The copy's progress: the window's bar, else a line on a terminal.
+  void Progress(double fraction);
   /// Hides the window and drops the display connection (before exec).
   void Close();
 
 private:
   /// The module, loading it on first use; null when headless.
   const QuennelGui* Module();
+  /// Headless: "Mise à jour : N %" rewritten in place on standard error
+  /// when it is a terminal; nothing otherwise.
+  void ProgressLine(double fraction);
+  /// Ends an unfinished progress line, so what follows starts on its own.
+  void EndProgressLine();
 
   std::string modulePath_;
   bool tried_ = false;
   const QuennelGui* module_ = nullptr;
   bool connected_ = false;
+  std::optional<bool> terminal_;
+  int percentShown_ = -1;
+  bool lineOpen_ = false;
 };
 
 }  // namespace quennel

@@ -29,6 +29,8 @@ struct QuennelGui {
   void (*pointer)(int shape);
   /// Hides the window and closes the display connection (before exec).
   void (*close)(void);
+  /// Shows the progress window's bar filled to `fraction` (0 to 1).
+  void (*progress)(double fraction);
 };
 
 /// The module's one exported symbol.

@@ -122,6 +122,14 @@ void PosixPlatform::SetLabelText(int index, const std::string& text) { gui_.SetL
 
 void PosixPlatform::ShowProgressWindow() { gui_.ShowWindow(); }
 
+void PosixPlatform::ShowCopyProgress(double fraction) noexcept {
+  try {
+    gui_.Progress(fraction);
+  } catch (...) {
+    // Only the progress is lost (out of memory for a line of text).
+  }
+}
+
 void PosixPlatform::PlayBeep() { gui_.Beep(); }
 
 void PosixPlatform::SetPointer(int shape) { gui_.Pointer(shape); }

@@ -1,5 +1,7 @@
 #include "platform/win32/ProgressWindow.h"
 
+#include <commctrl.h>
+
 #include "platform/win32/Text.h"
 #include "window/Design.h"
 
@@ -11,6 +13,9 @@ constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBO
 constexpr DWORD kExStyle = 0;
 
 COLORREF Colour(design::Rgb rgb) { return RGB(rgb.red, rgb.green, rgb.blue); }
+
+/// The bar's range: tenths of a percent.
+constexpr int kBarSteps = 1000;
 
 /// Design pixels (96 dpi) at the display's resolution.
 int Scale(int pixels, int dpi) { return MulDiv(pixels, dpi, 96); }
@@ -53,6 +58,24 @@ void ProgressWindow::SetCursorShape(HCURSOR cursor) {
   cursor_ = cursor;
   SetCursor(cursor);
   if (window_) SetClassLongPtrW(window_, GCLP_HCURSOR, reinterpret_cast<LONG_PTR>(cursor));
+}
+
+void ProgressWindow::ShowProgress(double fraction) {
+  if (!window_ || !(fraction >= 0 && fraction <= 1)) return;
+  if (!bar_) {
+    const INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&controls);
+    const design::Box& box = design::kProgressBar;
+    const int left = Scale(design::Pixels(box.left), dpi_);
+    const int top = Scale(design::Pixels(box.top), dpi_);
+    bar_ = CreateWindowExW(0, PROGRESS_CLASSW, nullptr, WS_CHILD | WS_VISIBLE, left, top,
+                           Scale(design::Pixels(box.width), dpi_), Scale(design::Pixels(box.height), dpi_),
+                           window_, nullptr, GetModuleHandleW(nullptr), nullptr);
+    if (!bar_) return;
+    SendMessageW(bar_, PBM_SETRANGE32, 0, kBarSteps);
+  }
+  SendMessageW(bar_, PBM_SETPOS, static_cast<WPARAM>(fraction * kBarSteps + 0.5), 0);
+  UpdateWindow(bar_);
 }
 
 bool ProgressWindow::Create() {
@@ -140,7 +163,7 @@ LRESULT CALLBACK ProgressWindow::Procedure(HWND window, UINT message, WPARAM wPa
       // goes away with the process once the program has started.
       return 0;
     case WM_NCDESTROY:
-      if (self) self->window_ = nullptr;
+      if (self) self->window_ = self->bar_ = nullptr;
       break;
     default:
       break;

@@ -23,9 +23,15 @@ public:
   bool Show();
   /// The pointer over the window; also set at once.
   void SetCursorShape(HCURSOR cursor);
+  /// Fills the copy's bar to `fraction` (0 to 1), creating it under the
+  /// labels on first use. Does nothing before the window exists, and
+  /// ignores a bar that cannot be created.
+  void ShowProgress(double fraction);
 
   /// The window once created, else null.
   HWND Handle() const { return window_; }
+  /// The progress-bar control once shown, else null.
+  HWND Bar() const { return bar_; }
   const std::wstring& Label(int index) const { return texts_.at(index); }
   /// The dots per inch the window was laid out for.
   int Dpi() const { return dpi_; }
@@ -37,6 +43,7 @@ private:
   static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
   HWND window_ = nullptr;
+  HWND bar_ = nullptr;
   HFONT font_ = nullptr;
   HBRUSH background_ = nullptr;
   HCURSOR cursor_ = nullptr;

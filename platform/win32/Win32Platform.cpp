@@ -110,6 +110,8 @@ void Win32Platform::ShowProgressWindow() {
   window_.Show();
 }
 
+void Win32Platform::ShowCopyProgress(double fraction) noexcept { window_.ShowProgress(fraction); }
+
 void Win32Platform::PlayBeep() { MessageBeep(MB_OK); }
 
 void Win32Platform::SetPointer(int shape) {

@@ -31,6 +31,7 @@ public:
                    const std::optional<std::string>& title) override;
   void SetLabelText(int index, const std::string& text) override;
   void ShowProgressWindow() override;
+  void ShowCopyProgress(double fraction) noexcept override;
   void PlayBeep() override;
   void SetPointer(int shape) override;
   std::string ExecutableName() override;

@@ -2,6 +2,7 @@
 /// line of standard input, pumping events while it waits for the next:
 ///   open | show | busy | idle | beep | close | quit
 ///   label INDEX TEXT
+///   progress FRACTION             (the copy's bar, 0 to 1)
 ///   message STYLE TITLE|TEXT      (in TEXT, \r and \n stand for CR and LF;
 ///                                 answers message-closed, or message-not-shown)
 /// Each command answers one line on standard output, so a script can follow.
@@ -110,6 +111,9 @@ int main(int argc, char** argv) {
     } else if (command == "label") {
       gui->set_label(std::atoi(rest.c_str()), rest.substr(rest.find(' ') + 1).c_str());
       Say("label");
+    } else if (command == "progress") {
+      gui->progress(std::atof(rest.c_str()));
+      Say("progress");
     } else if (command == "show") {
       gui->show_window();
       Say("shown");

@@ -119,6 +119,31 @@ count_colour() {
     NR > 1 { c = $2; gsub(/[()]/, "", c); if (c == want) n++ } END { print n + 0 }'
 }
 
+# "LEFT TOP RIGHT BOTTOM" (inclusive) of the pixels that differ between
+# shots $1 and $2 of one size, or "none".
+diff_box() {
+  convert "$work/$1.png" -depth 8 txt:- | sed 1d >"$work/$1.txt"
+  convert "$work/$2.png" -depth 8 txt:- | sed 1d >"$work/$2.txt"
+  paste -d '|' "$work/$1.txt" "$work/$2.txt" | awk -F '|' '
+    BEGIN { l = t = 9999; r = b = -1 }
+    { split($1, p, " "); split($2, q, " ")
+      if (p[1] != q[1]) { print "misaligned"; exit }
+      if (p[2] != q[2]) { split(p[1], xy, "[,:]"); x = xy[1] + 0; y = xy[2] + 0
+        if (x < l) l = x; if (x > r) r = x; if (y < t) t = y; if (y > b) b = y } }
+    END { if (r < 0) print "none"; else print l, t, r, b }'
+}
+
+# The copy's bar: shots before it, at 30 % and at 70 % differ only inside
+# its box (left 8, top 98, 481 by 8 pixels), which fills from the left.
+check_bar() {
+  [ "$(identify -format '%w %h' "$work/$2.png")" = "497 108" ] || fail "$2: the window changed size"
+  [ "$(client_size "$1")" = "497 108" ] || fail "with its bar the client area is $(client_size "$1")"
+  set -- $(diff_box "$3" "$2")
+  [ "$#" = 4 ] || fail "$2 does not differ from $3 as expected: $*"
+  [ "$1" -ge 8 ] && [ "$2" -ge 98 ] && [ "$3" -le 488 ] && [ "$4" -le 105 ] ||
+    fail "pixels changed outside the bar's box: $*"
+}
+
 # Dark text pixels in the rightmost 6 columns of shot $1 (text running off
 # the side of a box instead of wrapping).
 text_in_right_margin() {
@@ -230,6 +255,16 @@ case_window() {
 
   shoot "$progress" progress
   check_progress_shot "$progress" progress yes
+
+  send 'progress 0.3'; reply progress
+  shoot "$progress" bar30
+  check_bar "$progress" bar30 progress
+  send 'progress 0.7'; reply progress
+  shoot "$progress" bar70
+  check_bar "$progress" bar70 bar30
+  fill30=$(count_colour bar30 0,0,128) fill70=$(count_colour bar70 0,0,128)
+  [ "$fill30" -gt 500 ] && [ "$fill70" -gt $((fill30 * 2)) ] ||
+    fail "the bar did not fill: $fill30 then $fill70 pixels"
 
   # Escape (like a close attempt) must not take the window down.
   xdotool key --window "$progress" Escape 2>/dev/null

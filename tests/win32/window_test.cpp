@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <gtest/gtest.h>
 
 #include "platform/win32/Text.h"
@@ -74,6 +76,34 @@ TEST_F(WindowTest, PaintsRedTextOnGrey) {
       red += GetPixel(dc, x, y) == RGB(255, 0, 0);
   ReleaseDC(window, dc);
   EXPECT_GT(red, 20);
+}
+
+TEST_F(WindowTest, CopysBarUnderTheLabelsOnceTold) {
+  EXPECT_EQ(FindWindowExW(window, nullptr, PROGRESS_CLASSW, nullptr), nullptr);
+  platform->ShowCopyProgress(0.42);
+  platform->PumpEvents();
+  const HWND bar = FindWindowExW(window, nullptr, PROGRESS_CLASSW, nullptr);
+  ASSERT_NE(bar, nullptr);
+  EXPECT_TRUE(IsWindowVisible(bar));
+  EXPECT_EQ(SendMessageW(bar, PBM_GETPOS, 0, 0), 420);
+
+  RECT box;
+  ASSERT_TRUE(GetWindowRect(bar, &box));
+  MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&box), 2);
+  EXPECT_EQ(box.left, Scaled(design::kProgressBar.left));
+  EXPECT_EQ(box.right, Scaled(design::kProgressBar.left) + Scaled(design::kProgressBar.width));
+  EXPECT_GE(box.top, Scaled(design::kLabels[1].top + design::kLabels[1].height));
+  EXPECT_LE(box.bottom, Scaled(design::kClientHeight));
+
+  platform->ShowCopyProgress(1.0);
+  platform->ShowCopyProgress(-1.0);  // nonsense leaves the bar as it was
+  EXPECT_EQ(SendMessageW(bar, PBM_GETPOS, 0, 0), 1000);
+  RECT client;
+  ASSERT_TRUE(GetClientRect(window, &client));
+  EXPECT_EQ(client.bottom, Scaled(design::kClientHeight));
+  HDC dc = GetDC(window);
+  EXPECT_EQ(GetPixel(dc, 2, 2), RGB(192, 192, 192));
+  ReleaseDC(window, dc);
 }
 
 }  // namespace
