@@ -57,7 +57,7 @@ RESET
     cp sh -c 'cp big inst && sync inst' :: \
     quennel "$quennel" big inst
 
-  # d. Starts that coincide: N runs of the same pair at once, against one
+  # e. Starts that coincide: N runs of the same pair at once, against one
   # run alone, on a ${group_mib} MiB new version. One of them installs; the
   # others wait for its lock and start the program it put in place.
   { cat tiny; head -c $((group_mib << 20)) /dev/urandom; } >big

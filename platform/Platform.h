@@ -74,16 +74,16 @@ using CopyProgress = std::function<void(std::uint64_t copied, std::uint64_t tota
 /// Attribute bit that marks a directory.
 inline constexpr std::uint32_t kAttributeDirectory = 0x10;
 
-/// Message box styles.
-inline constexpr int kStyleInformation = 64;
-inline constexpr int kStyleWarning = 48;
+/// Message box styles, by the codes of the old runtime: each backend maps
+/// them to its own icons.
+enum class MessageStyle { Critical = 16, Warning = 48, Information = 64 };
 
-/// Pointer shapes.
-inline constexpr int kPointerDefault = 0;
-inline constexpr int kPointerBusy = 4;
+/// Pointer shapes over the program's windows: the default one, and the
+/// platform's busy pointer.
+enum class PointerShape { Default = 0, Busy = 4 };
 
-/// Window mode for a started program: normal window with focus.
-inline constexpr int kWindowNormal = 1;
+/// How a started program's window first shows: normal, with the focus.
+enum class WindowMode { Normal = 1 };
 
 class Platform {
 public:
@@ -126,11 +126,11 @@ public:
   /// replace the current process and never return. Throws BusyError when
   /// the system refuses the file as busy (being written), PlatformError
   /// when nothing can be started.
-  virtual void StartProgram(const std::string& commandLine, int windowMode) = 0;
+  virtual void StartProgram(const std::string& commandLine, WindowMode mode) = 0;
 
   /// Modal box with one OK button; CR LF in `text` starts a new line.
   /// Without a title the program's title shows.
-  virtual void ShowMessage(const std::string& text, int style,
+  virtual void ShowMessage(const std::string& text, MessageStyle style,
                            const std::optional<std::string>& title) = 0;
   /// Sets the text of label `index` of the progress window.
   virtual void SetLabelText(int index, const std::string& text) = 0;
@@ -142,17 +142,14 @@ public:
   virtual void ShowCopyProgress(double fraction) = 0;
   /// The default system sound.
   virtual void PlayBeep() = 0;
-  /// Pointer shape over the program's windows (kPointerDefault, kPointerBusy).
-  virtual void SetPointer(int shape) = 0;
+  /// Pointer shape over the program's windows.
+  virtual void SetPointer(PointerShape shape) = 0;
 
   /// The running program file's base name, without folder and extension.
   virtual std::string ExecutableName() = 0;
   /// Suffix the decision stage gives a path that has no dot ("" for none).
   virtual std::string ProgramSuffix() = 0;
 
-  /// Shows the report of a failure nothing handled (`message` is the
-  /// system's text). The caller ends the process afterwards.
-  virtual void ReportFailure(const std::string& message) = 0;
   /// Ends the process at once with `status`; windows close.
   [[noreturn]] virtual void End(int status) = 0;
 };

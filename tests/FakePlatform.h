@@ -56,9 +56,10 @@ public:
   std::vector<ShownMessage> messages;
   std::string labels[2];
   bool windowShown = false;
-  int pointer = kPointerDefault;
+  int pointer = 0;
   std::optional<std::string> started;
   std::optional<std::string> report;  // text of the unhandled-failure report
+  std::string reportTitle;
   int beeps = 0;
   int commitTries = 0;
   std::vector<double> progressShown;  // fractions, in order
@@ -105,18 +106,24 @@ public:
     return std::chrono::steady_clock::time_point{} + waited;
   }
 
-  void StartProgram(const std::string& commandLine, int windowMode) override {
+  void StartProgram(const std::string& commandLine, WindowMode mode) override {
     const LaunchCommand command = SplitLaunchCommand(commandLine);
     auto it = files.find(command.program);
     if (it == files.end() || it->second.directory) throw PlatformError("cannot start");
-    if (windowMode != kWindowNormal) throw PlatformError("wrong window mode");
+    if (mode != WindowMode::Normal) throw PlatformError("wrong window mode");
     started = commandLine;
     events.push_back("start");
   }
 
-  void ShowMessage(const std::string& text, int style,
+  void ShowMessage(const std::string& text, MessageStyle style,
                    const std::optional<std::string>& title) override {
-    messages.push_back({text, style, title.value_or("<none>"), windowShown});
+    // The failure report is the one critical box.
+    if (style == MessageStyle::Critical) {
+      report = text;
+      reportTitle = title.value_or("<none>");
+      return;
+    }
+    messages.push_back({text, static_cast<int>(style), title.value_or("<none>"), windowShown});
     events.push_back("message");
   }
   void SetLabelText(int index, const std::string& text) override { labels[index] = text; }
@@ -132,13 +139,12 @@ public:
     ++beeps;
     events.push_back("beep");
   }
-  void SetPointer(int shape) override {
-    pointer = shape;
-    events.push_back("pointer " + std::to_string(shape));
+  void SetPointer(PointerShape shape) override {
+    pointer = static_cast<int>(shape);
+    events.push_back("pointer " + std::to_string(pointer));
   }
   std::string ExecutableName() override { return "quennel"; }
   std::string ProgramSuffix() override { return suffix; }
-  void ReportFailure(const std::string& message) override { report = message; }
   [[noreturn]] void End(int status) override {
     events.push_back("end " + std::to_string(status));
     throw Ended{status};

@@ -11,18 +11,13 @@ struct Ended {
   int status;
 };
 
-/// Creates F_Main and runs its load handler; an unhandled failure goes to
-/// the platform's report. Returns the exit status.
+/// Runs Quennel through start-up's own runner; returns the exit status.
 inline int RunForm(Platform& platform, std::chrono::milliseconds busyWaitLimit = kBusyWaitLimit) {
-  F_Main form(platform, busyWaitLimit);
   try {
-    form.Form_Load();
+    RunQuennel(platform, busyWaitLimit);
   } catch (const Ended& end) {
     return end.status;
-  } catch (const PlatformError& failure) {
-    platform.ReportFailure(failure.what());
   }
-  return kExitFailure;
 }
 
 }  // namespace quennel::testing

@@ -133,7 +133,7 @@ TEST(Decision, DestinationFolderFailsTheCopyAndTheStart) {
   EXPECT_EQ(platform.messages[0].title, "quennel");
   EXPECT_EQ(platform.beeps, 1);
   EXPECT_TRUE(platform.files[kDest].directory);
-  EXPECT_EQ(platform.report.value_or(""), "cannot start");
+  EXPECT_EQ(platform.report.value_or(""), "Erreur d'exécution\r\ncannot start");
 }
 
 /// The launch command line, exactly: one space after the quoted path, and
@@ -367,7 +367,7 @@ TEST(Launch, BusyProgramIsTriedAgainBriefly) {
     SCOPED_TRACE(busyTries);
     struct BusyStart : testing::FakePlatform {
       int busy = 0;
-      void StartProgram(const std::string& commandLine, int mode) override {
+      void StartProgram(const std::string& commandLine, WindowMode mode) override {
         if (busy != 0) {
           if (busy > 0) --busy;
           throw BusyError("Text file busy");
@@ -387,9 +387,45 @@ TEST(Launch, BusyProgramIsTriedAgainBriefly) {
       EXPECT_EQ(platform.waited, 3 * kBusyRetryPause);
     } else {
       EXPECT_EQ(status, kExitFailure);
-      EXPECT_EQ(platform.report.value_or(""), "Text file busy");
+      EXPECT_EQ(platform.report.value_or(""), "Erreur d'exécution\r\nText file busy");
       EXPECT_GE(platform.waited, kStartBusyLimit);
       EXPECT_LT(platform.waited, kStartBusyLimit + std::chrono::milliseconds(100));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quennel
+
+namespace quennel {
+namespace {
+
+/// Start-up's runner: a run that starts the program ends with its status
+/// and no report; any failure nothing handled, of whatever kind, becomes
+/// the report under its heading, and status 1.
+TEST(Runner, EndsOrReports) {
+  struct Failing : testing::FakePlatform {
+    bool plainException = false;
+    void StartProgram(const std::string& commandLine, WindowMode mode) override {
+      if (plainException) throw std::runtime_error("plus de mémoire");
+      FakePlatform::StartProgram(commandLine, mode);
+    }
+  };
+  for (const bool fails : {false, true}) {
+    SCOPED_TRACE(fails);
+    Failing platform;
+    platform.plainException = fails;
+    platform.tail = "\"S:\\NEW\\PROG.EXE\" \"C:\\APP\\PROG.EXE\" /x";
+    platform.files["C:\\APP\\PROG.EXE"] = {"old bits", 100};
+
+    const int status = platform.Run();
+
+    EXPECT_EQ(status, fails ? kExitFailure : kExitStarted);
+    EXPECT_EQ(platform.events.back(), fails ? "end 1" : "end 0");
+    EXPECT_EQ(platform.report.has_value(), fails);
+    if (fails) {
+      EXPECT_EQ(*platform.report, "Erreur d'exécution\r\nplus de mémoire");
+      EXPECT_EQ(platform.reportTitle, "Quennel");
     }
   }
 }

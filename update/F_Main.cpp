@@ -1,6 +1,7 @@
 #include "update/F_Main.h"
 
 #include <cstdlib>
+#include <exception>
 
 namespace quennel {
 
@@ -15,9 +16,9 @@ void F_Main::Form_Load() {
 }
 
 void F_Main::UsageExit() {
-  platform_.ShowMessage(texts::kUsage, kStyleInformation, std::nullopt);
+  platform_.ShowMessage(texts::kUsage, MessageStyle::Information, std::nullopt);
   platform_.End(kExitUsage);
-  std::abort();  // End never returns; this only tells the compiler so
+  std::abort();  // guards against an End that returns: nothing may run on
 }
 
 bool F_Main::FileExists(const std::string& path) {
@@ -26,6 +27,18 @@ bool F_Main::FileExists(const std::string& path) {
   } catch (const PlatformError&) {
     return false;
   }
+}
+
+void RunQuennel(Platform& platform, std::chrono::milliseconds busyWaitLimit) {
+  try {
+    F_Main form(platform, busyWaitLimit);
+    form.Form_Load();
+  } catch (const std::exception& failure) {
+    platform.ShowMessage(texts::kFailureHeading + F_Main::LineBreak() + failure.what(), MessageStyle::Critical,
+                         texts::kProgramTitle);
+  }
+  platform.End(kExitFailure);
+  std::abort();  // guards against an End that returns: nothing may run on
 }
 
 }  // namespace quennel

@@ -47,6 +47,11 @@ private:
   int index_;
 };
 
+/// Start-up's one runner: creates F_Main and runs its load handler; a
+/// failure that nothing handled becomes the failure report, and the process
+/// ends with kExitFailure.
+[[noreturn]] void RunQuennel(Platform& platform, std::chrono::milliseconds busyWaitLimit = kBusyWaitLimit);
+
 class F_Main {
 public:
   explicit F_Main(Platform& platform, std::chrono::milliseconds busyWaitLimit = kBusyWaitLimit)

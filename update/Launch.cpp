@@ -10,10 +10,10 @@ void F_Main::LaunchTarget(bool withMarker) {
   if (withMarker) ExtraArgs += std::string(" ") + kMarker;
   const std::string commandLine = "\"" + DestPath + "\" " + ExtraArgs;
   // A writer outside Quennel may be finishing with the file: give it a moment.
-  RetryWhileBusy(platform_, kStartBusyLimit, [&] { platform_.StartProgram(commandLine, kWindowNormal); });
-  platform_.SetPointer(kPointerDefault);
+  RetryWhileBusy(platform_, kStartBusyLimit, [&] { platform_.StartProgram(commandLine, WindowMode::Normal); });
+  platform_.SetPointer(PointerShape::Default);
   platform_.End(kExitStarted);
-  std::abort();  // End never returns; this only tells the compiler so
+  std::abort();  // guards against an End that returns: nothing may run on
 }
 
 }  // namespace quennel

@@ -64,7 +64,7 @@ void F_Main::InstallNewVersion() {
 }
 
 void F_Main::ShowCopyError(const std::string& errorText, const std::string& copyContext) {
-  platform_.ShowMessage(errorText + LineBreak() + copyContext, kStyleWarning,
+  platform_.ShowMessage(errorText + LineBreak() + copyContext, MessageStyle::Warning,
                         platform_.ExecutableName());
 }
 

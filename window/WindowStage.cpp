@@ -3,7 +3,7 @@
 namespace quennel {
 
 void F_Main::WindowStage() {
-  platform_.SetPointer(kPointerBusy);
+  platform_.SetPointer(PointerShape::Busy);
   E[0].SetText(texts::kInstalling + DestPath);
   E[1].SetText(texts::kCopying + SourcePath + texts::kCopyingInto + DestPath + texts::kCopyingEnd);
   platform_.ShowProgressWindow();

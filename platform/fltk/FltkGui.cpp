@@ -31,7 +31,6 @@ namespace design = quennel::design;
 constexpr int kLabelFont = FL_HELVETICA_BOLD;
 /// 8.25 points at 96 dots per inch.
 constexpr int kLabelSize = 11;
-constexpr int kBusy = 4;
 
 /// A label drawn exactly in its box (FLTK otherwise insets left-aligned
 /// labels by 3 pixels), over whatever the window painted behind it.
@@ -129,7 +128,7 @@ struct State {
   ino_t socketInode = 0;
   ProgressWindow* progress = nullptr;
   std::array<std::string, 2> texts{design::kLabels[0].designText, design::kLabels[1].designText};
-  int pointer = 0;
+  int pointer = QUENNEL_POINTER_DEFAULT;
 };
 
 State& S() {
@@ -168,7 +167,7 @@ ProgressWindow& Progress() {
 }
 
 void ApplyPointer(Fl_Window& window) {
-  if (window.shown()) window.cursor(S().pointer == kBusy ? FL_CURSOR_WAIT : FL_CURSOR_DEFAULT);
+  if (window.shown()) window.cursor(S().pointer == QUENNEL_POINTER_BUSY ? FL_CURSOR_WAIT : FL_CURSOR_DEFAULT);
 }
 
 /// Waits (briefly) until the window manager has mapped the window, then
@@ -212,10 +211,14 @@ int Open() {
   XSetIOErrorHandler(NoteIoError);
   XSetIOErrorExitHandler(display, StayAlive, nullptr);
   const int fd = ConnectionNumber(display);
-  // The program started next must not inherit the connection.
-  fcntl(fd, F_SETFD, fcntl(fd, F_GETFD) | FD_CLOEXEC);
+  // The program started next must not inherit the connection: a socket we
+  // cannot mark, or cannot recognise again later, is not used at all.
+  const int flags = fcntl(fd, F_GETFD);
   struct stat st {};
-  fstat(fd, &st);
+  if (flags < 0 || fcntl(fd, F_SETFD, flags | FD_CLOEXEC) != 0 || fstat(fd, &st) != 0) {
+    XCloseDisplay(display);
+    return 0;
+  }
   s.socketDevice = st.st_dev;
   s.socketInode = st.st_ino;
   s.display = display;
@@ -250,7 +253,7 @@ void ShowWindow() {
 int Message(const char* text, int style, const char* title) {
   if (!Usable()) return 0;
   Fl_Window* above = S().progress && S().progress->shown() ? S().progress : nullptr;
-  return ShowMessageBox(text ? text : "", style, title ? title : "", above, S().pointer == kBusy) ? 1 : 0;
+  return ShowMessageBox(text ? text : "", style, title ? title : "", above, S().pointer == QUENNEL_POINTER_BUSY) ? 1 : 0;
 }
 
 void Beep() {
@@ -277,7 +280,7 @@ void Close() {
   State& s = S();
   if (!s.active) return;
   s.active = false;
-  s.pointer = 0;
+  s.pointer = QUENNEL_POINTER_DEFAULT;
   if (s.lost) return;
   if (s.progress) {
     s.progress->Reset();

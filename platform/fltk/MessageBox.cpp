@@ -10,11 +10,11 @@
 #include <string>
 
 #include "platform/fltk/FltkInternal.h"
+#include "platform/posix/GuiModule.h"
 
 namespace quennel::fltk {
 namespace {
 
-constexpr int kInformation = 64;
 constexpr int kTextFont = FL_HELVETICA;
 constexpr int kTextSize = 14;
 /// Long text wraps at this width; the box never grows wider than it needs.
@@ -29,7 +29,7 @@ constexpr int kMinWidth = 220;
 /// for a warning: drawn, so no image files need to ship.
 class MessageIcon : public Fl_Widget {
 public:
-  MessageIcon(int x, int y, int style) : Fl_Widget(x, y, kIconSize, kIconSize), information_(style == kInformation) {}
+  MessageIcon(int x, int y, int style) : Fl_Widget(x, y, kIconSize, kIconSize), information_(style == QUENNEL_STYLE_INFORMATION) {}
 
 protected:
   void draw() override {

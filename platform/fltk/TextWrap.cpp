@@ -52,9 +52,12 @@ std::string WrapText(std::string_view text, int font, int size, int width) {
   std::vector<std::string> lines;
   for (std::string_view paragraph : Split(text, '\n')) {
     std::string line;
+    bool first = true;
+    // Every space stays but the one a line breaks at: a path with two
+    // spaces in a row shows as it is.
     for (std::string_view word : Split(paragraph, ' ')) {
-      if (word.empty()) continue;
-      std::string candidate = line.empty() ? std::string(word) : line + ' ' + std::string(word);
+      std::string candidate = first ? std::string(word) : line + ' ' + std::string(word);
+      first = false;
       if (Fits(candidate, width)) {
         line = std::move(candidate);
         continue;

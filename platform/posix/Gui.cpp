@@ -22,10 +22,8 @@ constexpr const char* kModuleName = "quennel-fltk.so";
 /// executable, else beside the executable (the build folder). Empty when
 /// neither holds a regular file: headless.
 std::string FindModule() {
-  char buffer[4096];
-  const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (n <= 0) return {};
-  std::string exe(buffer, static_cast<size_t>(n));
+  const std::string exe = ExecutablePath();
+  if (exe.empty()) return {};
   const std::string folder = exe.substr(0, exe.rfind('/') + 1);
   for (const std::string& candidate :
        {folder + QUENNEL_MODULE_FROM_BINDIR + "/" + kModuleName, folder + kModuleName}) {

@@ -21,12 +21,14 @@ public:
   void Pump();
   void SetLabel(int index, const std::string& text);
   void ShowWindow();
+  /// `style` and `shape` are the module's QUENNEL_STYLE_ and QUENNEL_POINTER_ codes.
   void Message(const std::string& text, int style, const std::string& title);
   void Beep();
   void Pointer(int shape);
   /// The copy's progress: the window's bar, else a line on a terminal.
   void Progress(double fraction);
-  /// Hides the window and drops the display connection (before exec).
+  /// Hides the window before exec; the module keeps its display connection,
+  /// close-on-exec, so the started program inherits nothing.
   void Close();
 
 private:

@@ -5,12 +5,15 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 
 #include "platform/WindowsQuoting.h"
+#include "platform/posix/GuiModule.h"
+#include "update/Texts.h"
 
 namespace quennel {
 
@@ -80,7 +83,7 @@ std::chrono::steady_clock::time_point PosixPlatform::Now() {
   return std::chrono::steady_clock::now();
 }
 
-void PosixPlatform::StartProgram(const std::string& commandLine, int /*windowMode*/) {
+void PosixPlatform::StartProgram(const std::string& commandLine, WindowMode /*mode*/) {
   const LaunchCommand command = SplitLaunchCommand(commandLine);
   const char* program = command.program.c_str();
   // The report names the program that could not be started.
@@ -113,9 +116,11 @@ void PosixPlatform::StartProgram(const std::string& commandLine, int /*windowMod
   fail(error);
 }
 
-void PosixPlatform::ShowMessage(const std::string& text, int style,
+void PosixPlatform::ShowMessage(const std::string& text, MessageStyle style,
                                 const std::optional<std::string>& title) {
-  gui_.Message(text, style, title.value_or("Quennel"));
+  // The module draws two icons; a critical box takes the warning one.
+  const int icon = style == MessageStyle::Information ? QUENNEL_STYLE_INFORMATION : QUENNEL_STYLE_WARNING;
+  gui_.Message(text, icon, title.value_or(texts::kProgramTitle));
 }
 
 void PosixPlatform::SetLabelText(int index, const std::string& text) { gui_.SetLabel(index, text); }
@@ -132,13 +137,18 @@ void PosixPlatform::ShowCopyProgress(double fraction) noexcept {
 
 void PosixPlatform::PlayBeep() { gui_.Beep(); }
 
-void PosixPlatform::SetPointer(int shape) { gui_.Pointer(shape); }
+void PosixPlatform::SetPointer(PointerShape shape) {
+  gui_.Pointer(shape == PointerShape::Busy ? QUENNEL_POINTER_BUSY : QUENNEL_POINTER_DEFAULT);
+}
+
+std::string ExecutablePath() {
+  char buffer[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer);
+  return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+}
 
 std::string PosixPlatform::ExecutableName() {
-  std::string path;
-  char buffer[4096];
-  const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (n > 0) path.assign(buffer, static_cast<size_t>(n));
+  const std::string path = ExecutablePath();
   std::string name = path.substr(path.rfind('/') + 1);
   const size_t dot = name.rfind('.');
   if (dot != std::string::npos && dot > 0) name.resize(dot);
@@ -146,10 +156,6 @@ std::string PosixPlatform::ExecutableName() {
 }
 
 std::string PosixPlatform::ProgramSuffix() { return ""; }
-
-void PosixPlatform::ReportFailure(const std::string& message) {
-  gui_.Message("Erreur d'exécution\r\n" + message, kStyleWarning, "Quennel");
-}
 
 void PosixPlatform::End(int status) {
   gui_.Close();

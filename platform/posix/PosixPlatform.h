@@ -24,17 +24,16 @@ public:
                                         const CopyProgress& progress) override;
   void Pause(std::chrono::milliseconds duration) override;
   std::chrono::steady_clock::time_point Now() override;
-  void StartProgram(const std::string& commandLine, int windowMode) override;
-  void ShowMessage(const std::string& text, int style,
+  void StartProgram(const std::string& commandLine, WindowMode mode) override;
+  void ShowMessage(const std::string& text, MessageStyle style,
                    const std::optional<std::string>& title) override;
   void SetLabelText(int index, const std::string& text) override;
   void ShowProgressWindow() override;
   void ShowCopyProgress(double fraction) noexcept override;
   void PlayBeep() override;
-  void SetPointer(int shape) override;
+  void SetPointer(PointerShape shape) override;
   std::string ExecutableName() override;
   std::string ProgramSuffix() override;
-  void ReportFailure(const std::string& message) override;
   [[noreturn]] void End(int status) override;
 
 private:
@@ -54,6 +53,9 @@ void IgnoreBrokenPipes();
 /// program about to take over the process (an ignored signal stays ignored
 /// across exec).
 void RestoreBrokenPipes();
+
+/// The running program's own file (from /proc/self/exe); empty when unknown.
+std::string ExecutablePath();
 
 /// Sets the user's locale, once. Only error texts and the window need it,
 /// and loading it would be most of the cost of a plain launch, so it is set

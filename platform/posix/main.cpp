@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <exception>
 
 #include "platform/Version.h"
 #include "platform/posix/PosixPlatform.h"
@@ -41,11 +40,5 @@ int main(int argc, char** argv) {
     return written ? 0 : kExitFailure;
   }
   PosixPlatform platform(std::vector<std::string>(argv + 1, argv + argc));
-  try {
-    F_Main form(platform);
-    form.Form_Load();
-  } catch (const std::exception& failure) {
-    platform.ReportFailure(failure.what());
-  }
-  platform.End(kExitFailure);
+  RunQuennel(platform);
 }

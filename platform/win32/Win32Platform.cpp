@@ -6,6 +6,7 @@
 #include "platform/win32/Paths.h"
 #include "platform/win32/SystemError.h"
 #include "platform/win32/Text.h"
+#include "update/Texts.h"
 
 namespace quennel::win32 {
 namespace {
@@ -58,7 +59,7 @@ void Win32Platform::Pause(std::chrono::milliseconds duration) {
 
 std::chrono::steady_clock::time_point Win32Platform::Now() { return std::chrono::steady_clock::now(); }
 
-void Win32Platform::StartProgram(const std::string& commandLine, int windowMode) {
+void Win32Platform::StartProgram(const std::string& commandLine, WindowMode mode) {
   const std::string name = SplitLaunchCommand(commandLine).program;
   const std::wstring program = Wide(name);
   // CreateProcessW may write into the command line, so it gets a copy.
@@ -69,7 +70,9 @@ void Win32Platform::StartProgram(const std::string& commandLine, int windowMode)
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW;
-  startup.wShowWindow = static_cast<WORD>(windowMode == kWindowNormal ? SW_SHOWNORMAL : windowMode);
+  switch (mode) {
+    case WindowMode::Normal: startup.wShowWindow = SW_SHOWNORMAL; break;
+  }
   PROCESS_INFORMATION process{};
   const ULONGLONG deadline = GetTickCount64() + kMissingRetryMs;
   while (!CreateProcessW(program.empty() ? nullptr : program.c_str(), buffer.data(), nullptr, nullptr, FALSE,
@@ -97,10 +100,16 @@ HWND Win32Platform::Owner() const {
   return window && IsWindowVisible(window) ? window : nullptr;
 }
 
-void Win32Platform::ShowMessage(const std::string& text, int style,
+void Win32Platform::ShowMessage(const std::string& text, MessageStyle style,
                                 const std::optional<std::string>& title) {
-  MessageBoxW(Owner(), Wide(text).c_str(), title ? Wide(*title).c_str() : L"Quennel",
-              static_cast<UINT>(style) | MB_OK | MB_SETFOREGROUND);
+  UINT icon = MB_ICONWARNING;
+  switch (style) {
+    case MessageStyle::Critical: icon = MB_ICONERROR; break;
+    case MessageStyle::Warning: icon = MB_ICONWARNING; break;
+    case MessageStyle::Information: icon = MB_ICONINFORMATION; break;
+  }
+  MessageBoxW(Owner(), Wide(text).c_str(), Wide(title.value_or(texts::kProgramTitle)).c_str(),
+              icon | MB_OK | MB_SETFOREGROUND);
 }
 
 void Win32Platform::SetLabelText(int index, const std::string& text) { window_.SetLabel(index, Wide(text)); }
@@ -114,8 +123,8 @@ void Win32Platform::ShowCopyProgress(double fraction) noexcept { window_.ShowPro
 
 void Win32Platform::PlayBeep() { MessageBeep(MB_OK); }
 
-void Win32Platform::SetPointer(int shape) {
-  window_.SetCursorShape(LoadCursorW(nullptr, shape == kPointerBusy ? IDC_WAIT : IDC_ARROW));
+void Win32Platform::SetPointer(PointerShape shape) {
+  window_.SetCursorShape(LoadCursorW(nullptr, shape == PointerShape::Busy ? IDC_WAIT : IDC_ARROW));
 }
 
 std::string Win32Platform::ExecutableName() {
@@ -137,11 +146,6 @@ std::string Win32Platform::ExecutableName() {
 }
 
 std::string Win32Platform::ProgramSuffix() { return ".EXE"; }
-
-void Win32Platform::ReportFailure(const std::string& message) {
-  MessageBoxW(Owner(), Wide("Erreur d'exécution\r\n" + message).c_str(), L"Quennel",
-              MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
-}
 
 void Win32Platform::End(int status) { ExitProcess(static_cast<UINT>(status)); }
 

@@ -380,12 +380,17 @@ case_installed() {
   mv "$work/first" "$work/moved"
   case_e2e "$work/moved/bin/quennel"
 
-  # Without the module, the usage box goes to standard error, display or not.
-  rm "$work/moved/${modules#"$work/first/"}"
-  timeout 30 "$work/moved/bin/quennel" only-one-path 2>"$work/headless.log"
-  status=$?
-  [ "$status" = 2 ] || fail "without its module quennel exited with status $status, not 2"
-  [ "$(head -n 1 "$work/headless.log")" = Quennel ] || fail "no usage box on standard error"
+  # A display is named, but the module is missing, or there and refusing to
+  # load: the usage box goes to standard error.
+  module="$work/moved/${modules#"$work/first/"}"
+  for broken in missing unloadable; do
+    rm -f "$module"
+    [ "$broken" = unloadable ] && printf 'not a shared object\n' >"$module"
+    DISPLAY=$DISPLAY timeout 30 "$work/moved/bin/quennel" only-one-path 2>"$work/headless.log"
+    status=$?
+    [ "$status" = 2 ] || fail "module $broken: quennel exited with status $status, not 2"
+    [ "$(head -n 1 "$work/headless.log")" = Quennel ] || fail "module $broken: no usage box on standard error"
+  done
 }
 
 # The display goes away while the copy-error box is up: that text, and the

@@ -108,16 +108,19 @@ public:
       throw;
     }
   }
-  void StartProgram(const std::string& commandLine, int) override { started = commandLine; }
-  void ShowMessage(const std::string& text, int style,
+  void StartProgram(const std::string& commandLine, quennel::WindowMode) override { started = commandLine; }
+  void ShowMessage(const std::string& text, quennel::MessageStyle style,
                    const std::optional<std::string>& title) override {
-    boxes.push_back({text, style, title.value_or("<none>")});
+    if (style == quennel::MessageStyle::Critical) {
+      report = text;
+      return;
+    }
+    boxes.push_back({text, static_cast<int>(style), title.value_or("<none>")});
   }
   void SetLabelText(int, const std::string&) override {}
   void ShowProgressWindow() override {}
   void PlayBeep() override {}
-  void SetPointer(int) override {}
-  void ReportFailure(const std::string& message) override { report = message; }
+  void SetPointer(quennel::PointerShape) override {}
   [[noreturn]] void End(int status) override { throw Ended{status}; }
 
   /// Runs Quennel the way start-up does; returns the exit status.

@@ -179,12 +179,12 @@ std::optional<std::wstring> AwaitRecord(const std::wstring& program, std::chrono
   return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
 }
 
-testing::AssertionResult HasBytes(const std::wstring& path, const std::string& expected) {
+::testing::AssertionResult HasBytes(const std::wstring& path, const std::string& expected) {
   const std::string bytes = ReadBytes(path);
-  if (bytes == expected) return testing::AssertionSuccess();
+  if (bytes == expected) return ::testing::AssertionSuccess();
   size_t first = 0;
   while (first < bytes.size() && first < expected.size() && bytes[first] == expected[first]) ++first;
-  return testing::AssertionFailure() << Utf8(path) << " has " << bytes.size() << " bytes, not the "
+  return ::testing::AssertionFailure() << Utf8(path) << " has " << bytes.size() << " bytes, not the "
                                      << expected.size() << " expected; they differ from byte " << first;
 }
 

@@ -38,7 +38,7 @@ std::wstring HelperPath();
 void WriteBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadBytes(const std::wstring& path);
 /// Whether the file holds exactly `expected` (a short message if not).
-testing::AssertionResult HasBytes(const std::wstring& path, const std::string& expected);
+::testing::AssertionResult HasBytes(const std::wstring& path, const std::string& expected);
 /// Some bytes that differ with `seed`.
 std::string Pattern(size_t size, unsigned seed);
 

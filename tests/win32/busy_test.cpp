@@ -7,6 +7,7 @@
 #include "platform/win32/Text.h"
 #include "platform/win32/Win32Platform.h"
 #include "tests/win32/Support.h"
+#include "update/Busy.h"
 
 namespace quennel::win32 {
 namespace {
@@ -14,20 +15,14 @@ namespace {
 using namespace std::chrono_literals;
 using test::Utf8;
 
-/// Commits the way the driver does: again after each BusyError, until
-/// `limit`. Returns the number of busy answers.
+/// Commits through the driver's own wait; returns the number of busy answers.
 int CommitWithin(Platform& platform, StagedCopy& staged, std::chrono::milliseconds limit) {
-  const auto deadline = platform.Now() + limit;
-  for (int busy = 0;; ++busy) {
-    try {
-      staged.Commit();
-      return busy;
-    } catch (const BusyError&) {
-      if (platform.Now() >= deadline) throw;
-    }
-    platform.PumpEvents();
-    platform.Pause(20ms);
-  }
+  int tries = 0;
+  RetryWhileBusy(platform, limit, [&] {
+    ++tries;
+    staged.Commit();
+  });
+  return tries - 1;
 }
 
 class BusyTest : public testing::Test {

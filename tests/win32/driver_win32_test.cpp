@@ -7,6 +7,7 @@
 
 #include "platform/win32/SystemError.h"
 #include "platform/win32/Win32Platform.h"
+#include "tests/RunForm.h"
 #include "tests/win32/Support.h"
 #include "update/F_Main.h"
 
@@ -24,29 +25,25 @@ std::string Quoted(const std::wstring& path) {
   return quoted;
 }
 
-struct Ended {
-  int status;
-};
-
 class CaughtPlatform : public Win32Platform {
 public:
   explicit CaughtPlatform(std::string tail) : tail_(std::move(tail)) {}
   std::string CommandTail() override { return tail_; }
-  void ShowMessage(const std::string& text, int style, const std::optional<std::string>& title) override {
+  void ShowMessage(const std::string& text, MessageStyle style, const std::optional<std::string>& title) override {
     messages.push_back(text);
     styles.push_back(style);
     Win32Platform::ShowMessage(text, style, title);  // no desktop here: returns at once
   }
-  [[noreturn]] void End(int status) override { throw Ended{status}; }
+  [[noreturn]] void End(int status) override { throw quennel::testing::Ended{status}; }
 
   std::vector<std::string> messages;
-  std::vector<int> styles;
+  std::vector<MessageStyle> styles;
 
 private:
   std::string tail_;
 };
 
-class DriverTest : public testing::Test {
+class DriverTest : public ::testing::Test {
 protected:
   void SetUp() override {
     ASSERT_TRUE(CreateDirectoryW(newFolder.c_str(), nullptr));
@@ -56,16 +53,9 @@ protected:
     test::SetModified(source, test::Day(200));
   }
 
-  /// Runs the driver to its end; the exit status.
+  /// Runs Quennel through start-up's runner; the exit status.
   int Run(CaughtPlatform& platform, std::chrono::milliseconds busyLimit) {
-    F_Main form(platform, busyLimit);
-    try {
-      form.Form_Load();
-    } catch (const Ended& ended) {
-      return ended.status;
-    }
-    ADD_FAILURE() << "the driver returned without ending";
-    return -1;
+    return quennel::testing::RunForm(platform, busyLimit);
   }
 
   std::string Tail(const std::string& extra) const {
@@ -103,7 +93,7 @@ TEST_F(DriverTest, GivesUpAtTheBoundAndStartsTheOldOneWithMarker) {
   EXPECT_TRUE(test::HasBytes(installed, oldBits));
   EXPECT_EQ(test::AwaitRecord(installed, 20s), Launched(L"x (~!~)"));
   ASSERT_EQ(platform.messages.size(), 1u);
-  EXPECT_EQ(platform.styles[0], kStyleWarning);
+  EXPECT_EQ(platform.styles[0], MessageStyle::Warning);
   EXPECT_NE(platform.messages[0].find(Utf8(installed)), std::string::npos);
   EXPECT_EQ(folder.Names().size(), 3u);  // the program and its records: no staging file left
 }
@@ -129,15 +119,11 @@ TEST_F(DriverTest, MissingInstalledCopyIsInstalled) {
 TEST_F(DriverTest, ProgramThatCannotStartIsReportedWithItsPath) {
   const std::wstring missing = folder.path() + L"absent \u00e9.exe";
   CaughtPlatform platform(Quoted(missing) + " " + Quoted(missing));
-  F_Main form(platform, 1s);
-  try {
-    form.Form_Load();
-    FAIL() << "the driver returned";
-  } catch (const PlatformError& error) {
-    EXPECT_EQ(error.what(), SystemText(ERROR_FILE_NOT_FOUND) + "\r\n" + Quoted(missing));
-  } catch (const Ended& ended) {
-    FAIL() << "ended with " << ended.status << " though nothing started";
-  }
+  EXPECT_EQ(Run(platform, 1s), kExitFailure);
+  ASSERT_EQ(platform.messages.size(), 1u);
+  EXPECT_EQ(platform.messages[0],
+            "Erreur d'exécution\r\n" + SystemText(ERROR_FILE_NOT_FOUND) + "\r\n" + Quoted(missing));
+  EXPECT_EQ(platform.styles[0], MessageStyle::Critical);
 }
 
 }  // namespace

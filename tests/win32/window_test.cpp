@@ -18,7 +18,7 @@ protected:
   /// One window for the suite: showing one takes seconds under wine.
   static void SetUpTestSuite() {
     platform = new Win32Platform;
-    platform->SetPointer(kPointerBusy);
+    platform->SetPointer(PointerShape::Busy);
     platform->SetLabelText(0, "Installation de la nouvelle version de C:\\Programme \xC3\xA9.exe");
     platform->SetLabelText(1, "(Copie de C:\\nouveau.exe dans C:\\Programme \xC3\xA9.exe)");
     platform->ShowProgressWindow();
