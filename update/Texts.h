@@ -22,6 +22,20 @@ inline constexpr const char* kCopying = "(Copie de ";
 inline constexpr const char* kCopyingInto = " dans ";
 inline constexpr const char* kCopyingEnd = ")";
 
+/// The headless progress line on a terminal: "Mise à jour : 42 %".
+inline constexpr const char* kProgressLine = "Mise à jour : ";
+inline constexpr const char* kPercent = " %";
+
+/// What stands for a system error that has no text of its own: "Erreur
+/// système 1234.".
+inline constexpr const char* kSystemError = "Erreur système ";
+
+/// `quennel --help` prints the usage text, then this.
+inline constexpr const char* kSynopsis =
+    "Usage: quennel \"NEW\" \"INSTALLED\" [ARGUMENT...]\n"
+    "       quennel --version\n"
+    "       quennel --help\n";
+
 /// Why a copy that the system did not refuse is still no good.
 inline constexpr const char* kSourceChanged = "Le fichier source a changé pendant la copie.";
 inline constexpr const char* kStagingReplaced = "La copie temporaire a été remplacée par un autre fichier.";

@@ -12,6 +12,7 @@
 
 #include "platform/posix/GuiModule.h"
 #include "platform/posix/PosixPlatform.h"
+#include "update/Texts.h"
 
 namespace quennel {
 namespace {
@@ -134,7 +135,10 @@ void Gui::ProgressLine(double fraction) {
   if (percent == percentShown_) return;
   percentShown_ = percent;
   lineOpen_ = percent < 100;
-  WriteError("\rMise à jour : " + std::to_string(percent) + " %" + (lineOpen_ ? "" : "\n"));
+  std::string line = "\r";
+  line.append(texts::kProgressLine).append(std::to_string(percent)).append(texts::kPercent);
+  if (!lineOpen_) line += '\n';
+  WriteError(line);
 }
 
 void Gui::EndProgressLine() {

@@ -10,15 +10,10 @@
 
 namespace {
 
-constexpr const char* kSynopsis =
-    "Usage: quennel \"NEW\" \"INSTALLED\" [ARGUMENT...]\n"
-    "       quennel --version\n"
-    "       quennel --help\n";
-
 /// The usage text and the synopsis on standard output; 1 when they could not
 /// be written (a full disk, a closed pipe).
 int PrintHelp() {
-  std::printf("%s\n\n%s", quennel::texts::kUsage, kSynopsis);
+  std::printf("%s\n\n%s", quennel::texts::kUsage, quennel::texts::kSynopsis);
   if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return 0;
   std::fprintf(stderr, "quennel: --help: %s\n", std::strerror(errno));
   return 1;

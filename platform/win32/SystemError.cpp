@@ -4,6 +4,7 @@
 
 #include "platform/Platform.h"
 #include "platform/win32/Text.h"
+#include "update/Texts.h"
 
 namespace quennel::win32 {
 namespace {
@@ -36,7 +37,7 @@ std::string SystemText(unsigned long code) {
   }
   while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' '))
     text.pop_back();
-  if (text.empty()) return "Erreur système " + std::to_string(code) + ".";
+  if (text.empty()) return texts::kSystemError + std::to_string(code) + ".";
   return Utf8(text);
 }
 
