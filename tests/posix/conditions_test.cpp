@@ -24,16 +24,6 @@ namespace fs = std::filesystem;
 
 constexpr int kMountsRefused = 77;
 
-/// Runs Quennel as a child of the current process and waits for it.
-int RunQuennel(const Args& args, const fs::path& probeOut) {
-  setenv("PROBE_OUT", probeOut.c_str(), 1);
-  const pid_t pid = fork();
-  if (pid == 0) _exit(ExecQuennel(args));
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
 /// Runs `body` in a child with its own mounts, once `mountCommand` (a shell
 /// command) has succeeded in them; kMountsRefused where that is not allowed.
 Outcome WithOwnMount(const std::string& mountCommand, const std::function<int()>& body) {
@@ -58,10 +48,10 @@ int InstallTwice(const fs::path& dir, const fs::path& shared, const fs::path& fo
       utimensat(AT_FDCWD, (folder / "app").c_str(), installed, 0) != 0)
     return 70;
   const Args args = {(shared / "new").string(), (folder / "app").string()};
-  RunQuennel(args, dir / "first.out");
+  Wait(Spawn(args, dir / "first.out"));
   const timespec stored = TimeOf(folder / "app");
   std::ofstream(dir / "stored") << stored.tv_sec << " " << stored.tv_nsec;
-  RunQuennel(args, dir / "second.out");
+  Wait(Spawn(args, dir / "second.out"));
   return 0;
 }
 
