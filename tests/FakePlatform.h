@@ -9,6 +9,7 @@
 #include <memory>
 #include <utility>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,8 @@ public:
   std::chrono::milliseconds chunkTime{0};     // fake time each chunk takes
   std::optional<std::uint64_t> copyTotal;     // the size told to progress, if not the file's
   bool progressFails = false;                 // ShowCopyProgress throws
+  int startBusyTries = 0;                     // starts refused as busy; -1 for ever
+  std::optional<std::string> startFailure;    // StartProgram throws this, as no platform error
 
   // What happened.
   std::vector<std::string> events;  // visible effects, in order
@@ -107,6 +110,11 @@ public:
   }
 
   void StartProgram(const std::string& commandLine, WindowMode mode) override {
+    if (startFailure) throw std::runtime_error(*startFailure);
+    if (startBusyTries != 0) {
+      if (startBusyTries > 0) --startBusyTries;
+      throw BusyError("Text file busy");
+    }
     const LaunchCommand command = SplitLaunchCommand(commandLine);
     auto it = files.find(command.program);
     if (it == files.end() || it->second.directory) throw PlatformError("cannot start");

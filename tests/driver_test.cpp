@@ -25,12 +25,12 @@ struct DecisionCase {
   std::optional<FakeFile> sourceFile;
   std::optional<FakeFile> destFile;
   const char* suffix;
-  // The two paths as the decision stage completes them.
-  const char* completedSource;
-  const char* completedDest;
   // Expected.
   const char* started;  // nullptr: nothing could be started
   bool replaced;
+  // The two paths as the decision stage completes them; nullptr: as given.
+  const char* completedSource = nullptr;
+  const char* completedDest = nullptr;
 };
 
 const FakeFile kNew{"new bits", {200}};
@@ -40,50 +40,34 @@ const FakeFile kSameTime{"other bits", {100}};
 const FakeFile kFolder{"", {300}, true};
 // Times that a count of nanoseconds in 64 bits cannot hold (before 1677-09-21,
 // after 2262-04-11), and one nanosecond apart.
-constexpr std::int64_t k1601 = -11'644'473'600, k1677 = -9'246'096'000, k2300 = 10'413'792'000;
-const FakeFile kOld1601{"old bits", {k1601, 999'999'999}};
-const FakeFile kNew1677{"new bits", {k1677}};
-const FakeFile kOld2000{"old bits", {946'684'800}};
-const FakeFile kNew2000{"new bits", {946'684'800}};
-const FakeFile kNew2300{"new bits", {k2300}};
-const FakeFile kOld2300{"old bits", {k2300, 5}};
-const FakeFile kOneNanosecondNewer{"new bits", {100, 1}};
+constexpr std::int64_t k1601 = -11'644'473'600, k1677 = -9'246'096'000, k2000 = 946'684'800,
+                       k2300 = 10'413'792'000;
+constexpr const char* kStarted = "\"C:\\APP\\PROG.EXE\" x";
+constexpr const char* kMarked = "\"C:\\APP\\PROG.EXE\" x (~!~)";
 
 const DecisionCase kDecisions[] = {
-    {"source newer", kSource, kDest, kNew, kOld, ".EXE", kSource, kDest, "\"C:\\APP\\PROG.EXE\" x", true},
-    {"source older", kSource, kDest, kOlder, kOld, ".EXE", kSource, kDest, "\"C:\\APP\\PROG.EXE\" x (~!~)",
-     false},
-    {"equal times", kSource, kDest, kSameTime, kOld, ".EXE", kSource, kDest, "\"C:\\APP\\PROG.EXE\" x (~!~)",
-     false},
-    {"missing source", kSource, kDest, std::nullopt, kOld, ".EXE", kSource, kDest,
-     "\"C:\\APP\\PROG.EXE\" x (~!~)", false},
-    {"missing source and destination", kSource, kDest, std::nullopt, std::nullopt, ".EXE", kSource, kDest, nullptr,
-     false},
-    {"missing destination", kSource, kDest, kNew, std::nullopt, ".EXE", kSource, kDest, "\"C:\\APP\\PROG.EXE\" x",
+    {"source newer", kSource, kDest, kNew, kOld, ".EXE", kStarted, true},
+    {"source older", kSource, kDest, kOlder, kOld, ".EXE", kMarked, false},
+    {"equal times", kSource, kDest, kSameTime, kOld, ".EXE", kMarked, false},
+    {"missing source", kSource, kDest, std::nullopt, kOld, ".EXE", kMarked, false},
+    {"missing source and destination", kSource, kDest, std::nullopt, std::nullopt, ".EXE", nullptr, false},
+    {"missing destination", kSource, kDest, kNew, std::nullopt, ".EXE", kStarted, true},
+    {"same path", kDest, kDest, kNew, kOld, ".EXE", kMarked, false},
+    {"source is a folder", kSource, kDest, kFolder, kOld, ".EXE", kMarked, false},
+    {"suffix makes the paths equal", "C:\\APP\\PROG", kDest, kNew, kOld, ".EXE", kMarked, false, kDest},
+    {"suffix added to both", "S:\\NEW\\PROG", "C:\\APP\\PROG", kNew, kOld, ".EXE", kStarted, true, kSource, kDest},
+    {"dot in a folder name", "S:\\V1.0\\PROG", "C:\\V1.0\\PROG", kNew, kOld, ".EXE", "\"C:\\V1.0\\PROG\" x", true},
+    {"no suffix on POSIX", "/srv/new/prog", "/opt/app/prog", kNew, kOld, "", "\"/opt/app/prog\" x", true},
+    {"new version dated 2300", kSource, kDest, {{"new bits", {k2300}}}, {{"old bits", {k2000}}}, ".EXE", kStarted,
      true},
-    {"same path", kDest, kDest, kNew, kOld, ".EXE", kDest, kDest, "\"C:\\APP\\PROG.EXE\" x (~!~)", false},
-    {"source is a folder", kSource, kDest, kFolder, kOld, ".EXE", kSource, kDest, "\"C:\\APP\\PROG.EXE\" x (~!~)",
-     false},
-    {"suffix makes the paths equal", "C:\\APP\\PROG", kDest, kNew, kOld, ".EXE", kDest, kDest,
-     "\"C:\\APP\\PROG.EXE\" x (~!~)", false},
-    {"suffix added to both", "S:\\NEW\\PROG", "C:\\APP\\PROG", kNew, kOld, ".EXE", kSource, kDest,
-     "\"C:\\APP\\PROG.EXE\" x", true},
-    {"dot in a folder name", "S:\\V1.0\\PROG", "C:\\V1.0\\PROG", kNew, kOld, ".EXE", "S:\\V1.0\\PROG", "C:\\V1.0\\PROG",
-     "\"C:\\V1.0\\PROG\" x", true},
-    {"no suffix on POSIX", "/srv/new/prog", "/opt/app/prog", kNew, kOld, "", "/srv/new/prog", "/opt/app/prog",
-     "\"/opt/app/prog\" x", true},
-    {"new version dated 2300", kSource, kDest, kNew2300, kOld2000, ".EXE", kSource, kDest, "\"C:\\APP\\PROG.EXE\" x",
-     true},
-    {"installed copy dated 2300, a nanosecond newer", kSource, kDest, kNew2300, kOld2300, ".EXE", kSource, kDest,
-     "\"C:\\APP\\PROG.EXE\" x (~!~)", false},
-    {"installed copy dated 2300, source 2000", kSource, kDest, kNew2000, kOld2300, ".EXE", kSource, kDest,
-     "\"C:\\APP\\PROG.EXE\" x (~!~)", false},
-    {"1677 is newer than 1601", kSource, kDest, kNew1677, kOld1601, ".EXE", kSource, kDest, "\"C:\\APP\\PROG.EXE\" x",
-     true},
-    {"one nanosecond newer", kSource, kDest, kOneNanosecondNewer, kOld, ".EXE", kSource, kDest,
-     "\"C:\\APP\\PROG.EXE\" x", true},
-    {"case differs, same file on disk", "C:\\APP\\prog.exe", kDest, kOld, kOld, ".EXE", "C:\\APP\\prog.exe", kDest,
-     "\"C:\\APP\\PROG.EXE\" x (~!~)", false},
+    {"installed copy dated 2300, a nanosecond newer", kSource, kDest, {{"new bits", {k2300}}},
+     {{"old bits", {k2300, 5}}}, ".EXE", kMarked, false},
+    {"installed copy dated 2300, source 2000", kSource, kDest, {{"new bits", {k2000}}}, {{"old bits", {k2300, 5}}},
+     ".EXE", kMarked, false},
+    {"1677 is newer than 1601", kSource, kDest, {{"new bits", {k1677}}}, {{"old bits", {k1601, 999'999'999}}}, ".EXE",
+     kStarted, true},
+    {"one nanosecond newer", kSource, kDest, {{"new bits", {100, 1}}}, kOld, ".EXE", kStarted, true},
+    {"case differs, same file on disk", "C:\\APP\\prog.exe", kDest, kOld, kOld, ".EXE", kMarked, false},
 };
 
 TEST(Decision, Table) {
@@ -92,7 +76,8 @@ TEST(Decision, Table) {
     FakePlatform platform;
     platform.suffix = c.suffix;
     platform.tail = Tail(c.source, c.dest, "x");
-    const std::string source = c.completedSource, dest = c.completedDest;
+    const std::string source = c.completedSource ? c.completedSource : c.source;
+    const std::string dest = c.completedDest ? c.completedDest : c.dest;
     if (c.destFile) platform.files[dest] = *c.destFile;
     if (c.sourceFile && source != dest) platform.files[source] = *c.sourceFile;
     const std::string before = c.destFile ? c.destFile->data : "";
@@ -175,13 +160,17 @@ TEST(Launch, UnstartableProgramIsReportedAndNothingElseRuns) {
   EXPECT_TRUE(platform.events.empty());
 }
 
+/// A newer version waiting for an installed one, started with "/x".
+FakePlatform Installed() {
+  FakePlatform platform;
+  platform.tail = Tail(kSource, kDest, "/x");
+  platform.files[kSource] = kNew;
+  platform.files[kDest] = kOld;
+  return platform;
+}
+
 class Replacement : public ::testing::Test {
 protected:
-  void SetUp() override {
-    platform.tail = Tail(kSource, kDest, "/x");
-    platform.files[kSource] = kNew;
-    platform.files[kDest] = kOld;
-  }
   void ExpectOldCopyKeptWithMarker() {
     EXPECT_EQ(platform.files[kDest].data, "old bits");
     EXPECT_EQ(platform.files[kDest].time, FileStamp{100});
@@ -189,7 +178,7 @@ protected:
     EXPECT_EQ(platform.started.value_or(""), "\"C:\\APP\\PROG.EXE\" /x (~!~)");
     EXPECT_EQ(platform.beeps, 1);
   }
-  FakePlatform platform;
+  FakePlatform platform = Installed();
 };
 
 TEST_F(Replacement, GoodCopy) {
@@ -199,6 +188,7 @@ TEST_F(Replacement, GoodCopy) {
   EXPECT_EQ(platform.files[kSource].data, "new bits");
   EXPECT_EQ(platform.started.value_or(""), "\"C:\\APP\\PROG.EXE\" /x");
   EXPECT_TRUE(platform.messages.empty());
+  EXPECT_FALSE(platform.report.has_value());
   // The lock is let go before the start, so a waiting run finds the new version.
   const std::vector<std::string> expected = {"pointer 4", "show",  "lock",  "beep",      "replaced",
                                              "beep",      "unlock", "start", "pointer 0", "end 0"};
@@ -304,58 +294,39 @@ TEST_F(Replacement, SourceVanishedBeforeTheCopy) {
   EXPECT_EQ(vanishing.started.value_or(""), "\"C:\\APP\\PROG.EXE\" /x (~!~)");
 }
 
-}  // namespace
-}  // namespace quennel
-
-namespace quennel {
-namespace {
-
 /// Runs that coincide: how the lock's state and what its holder did decide
 /// what this run installs and how it starts the program.
-struct LockCase {
-  const char* name;
-  int lockBusyTries;      // -1: held for ever
-  bool lockSupported;
-  bool holderInstalls;    // the holder puts this very version in meanwhile
-  const char* started;
-  const char* installed;  // what the destination holds at the end
-  bool copyErrorShown;
-};
-
-const LockCase kLockCases[] = {
-    {"free", 0, true, false, "\"C:\\APP\\PROG.EXE\" /x", "new bits", false},
-    {"no lock on this system", 0, false, false, "\"C:\\APP\\PROG.EXE\" /x", "new bits", false},
-    {"held, holder installs the same version", 3, true, true, "\"C:\\APP\\PROG.EXE\" /x (~!~)",
-     "new bits", false},
-    {"held, holder installs nothing", 3, true, false, "\"C:\\APP\\PROG.EXE\" /x", "new bits", false},
-    {"held for ever", -1, true, false, "\"C:\\APP\\PROG.EXE\" /x (~!~)", "old bits", true},
-};
-
 TEST(SimultaneousRuns, Table) {
-  for (const LockCase& c : kLockCases) {
+  const struct {
+    const char* name;
+    int lockBusyTries;  // -1: held for ever
+    bool lockSupported;
+    bool holderInstalls;  // the holder puts this very version in meanwhile
+    const char* started;
+    const char* installed;  // what the destination holds at the end
+  } cases[] = {
+      {"free", 0, true, false, "\"C:\\APP\\PROG.EXE\" /x", "new bits"},
+      {"no lock on this system", 0, false, false, "\"C:\\APP\\PROG.EXE\" /x", "new bits"},
+      {"held, holder installs the same version", 3, true, true, "\"C:\\APP\\PROG.EXE\" /x (~!~)", "new bits"},
+      {"held, holder installs nothing", 3, true, false, "\"C:\\APP\\PROG.EXE\" /x", "new bits"},
+      {"held for ever", -1, true, false, "\"C:\\APP\\PROG.EXE\" /x (~!~)", "old bits"},
+  };
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    testing::FakePlatform platform;
-    platform.tail = "\"S:\\NEW\\PROG.EXE\" \"C:\\APP\\PROG.EXE\" /x";
-    platform.files["S:\\NEW\\PROG.EXE"] = {"new bits", 200};
-    platform.files["C:\\APP\\PROG.EXE"] = {"old bits", 100};
+    FakePlatform platform = Installed();
     platform.lockBusyTries = c.lockBusyTries;
     platform.lockSupported = c.lockSupported;
-    if (c.holderInstalls)
-      platform.whileLockHeld = [&] { platform.files["C:\\APP\\PROG.EXE"] = {"new bits", 200}; };
+    if (c.holderInstalls) platform.whileLockHeld = [&] { platform.files[kDest] = kNew; };
 
     EXPECT_EQ(platform.Run(std::chrono::seconds(5)), kExitStarted);
 
     EXPECT_EQ(platform.started.value_or("<nothing>"), c.started);
-    EXPECT_EQ(platform.files["C:\\APP\\PROG.EXE"].data, c.installed);
-    // A run that found the work done copies nothing at all.
-    if (c.holderInstalls) {
-      EXPECT_EQ(platform.commitTries, 0);
-    }
-    EXPECT_EQ(platform.files.count("C:\\APP\\PROG.EXE.staged"), 0u);
-    ASSERT_EQ(platform.messages.size(), c.copyErrorShown ? 1u : 0u);
-    if (c.copyErrorShown) {
-      EXPECT_EQ(platform.messages[0].text, platform.lockBusyText +
-                                               "\r\nCopy S:\\NEW\\PROG.EXE, C:\\APP\\PROG.EXE");
+    EXPECT_EQ(platform.files[kDest].data, c.installed);
+    EXPECT_EQ(platform.files.count(std::string(kDest) + ".staged"), 0u);
+    const bool heldForEver = c.lockBusyTries < 0;
+    ASSERT_EQ(platform.messages.size(), heldForEver ? 1u : 0u);
+    if (heldForEver) {
+      EXPECT_EQ(platform.messages[0].text, platform.lockBusyText + "\r\nCopy S:\\NEW\\PROG.EXE, C:\\APP\\PROG.EXE");
       EXPECT_GE(platform.waited, std::chrono::seconds(5));
     }
   }
@@ -365,19 +336,9 @@ TEST(SimultaneousRuns, Table) {
 TEST(Launch, BusyProgramIsTriedAgainBriefly) {
   for (const int busyTries : {3, -1}) {
     SCOPED_TRACE(busyTries);
-    struct BusyStart : testing::FakePlatform {
-      int busy = 0;
-      void StartProgram(const std::string& commandLine, WindowMode mode) override {
-        if (busy != 0) {
-          if (busy > 0) --busy;
-          throw BusyError("Text file busy");
-        }
-        FakePlatform::StartProgram(commandLine, mode);
-      }
-    } platform;
-    platform.busy = busyTries;
-    platform.tail = "\"S:\\NEW\\PROG.EXE\" \"C:\\APP\\PROG.EXE\" /x";
-    platform.files["C:\\APP\\PROG.EXE"] = {"old bits", 100};
+    FakePlatform platform = Installed();
+    platform.files.erase(kSource);
+    platform.startBusyTries = busyTries;
 
     const int status = platform.Run();
 
@@ -394,40 +355,15 @@ TEST(Launch, BusyProgramIsTriedAgainBriefly) {
   }
 }
 
-}  // namespace
-}  // namespace quennel
-
-namespace quennel {
-namespace {
-
-/// Start-up's runner: a run that starts the program ends with its status
-/// and no report; any failure nothing handled, of whatever kind, becomes
-/// the report under its heading, and status 1.
-TEST(Runner, EndsOrReports) {
-  struct Failing : testing::FakePlatform {
-    bool plainException = false;
-    void StartProgram(const std::string& commandLine, WindowMode mode) override {
-      if (plainException) throw std::runtime_error("plus de mémoire");
-      FakePlatform::StartProgram(commandLine, mode);
-    }
-  };
-  for (const bool fails : {false, true}) {
-    SCOPED_TRACE(fails);
-    Failing platform;
-    platform.plainException = fails;
-    platform.tail = "\"S:\\NEW\\PROG.EXE\" \"C:\\APP\\PROG.EXE\" /x";
-    platform.files["C:\\APP\\PROG.EXE"] = {"old bits", 100};
-
-    const int status = platform.Run();
-
-    EXPECT_EQ(status, fails ? kExitFailure : kExitStarted);
-    EXPECT_EQ(platform.events.back(), fails ? "end 1" : "end 0");
-    EXPECT_EQ(platform.report.has_value(), fails);
-    if (fails) {
-      EXPECT_EQ(*platform.report, "Erreur d'exécution\r\nplus de mémoire");
-      EXPECT_EQ(platform.reportTitle, "Quennel");
-    }
-  }
+/// Start-up's runner: a failure nothing handled, even one that is no
+/// platform error, becomes the report under its heading, and status 1.
+TEST(Runner, ReportsAnyFailure) {
+  FakePlatform platform = Installed();
+  platform.startFailure = "plus de mémoire";
+  EXPECT_EQ(platform.Run(), kExitFailure);
+  EXPECT_EQ(platform.events.back(), "end 1");
+  EXPECT_EQ(platform.report.value_or(""), "Erreur d'exécution\r\nplus de mémoire");
+  EXPECT_EQ(platform.reportTitle, "Quennel");
 }
 
 }  // namespace

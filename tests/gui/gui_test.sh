@@ -331,14 +331,33 @@ case_window() {
   finish_harness
 }
 
-case_e2e() {
-  quennel=$1
+# Starts quennel $1 on a copy that must fail (the installed program is a
+# folder), its output into $work/quennel.out and .err.
+start_failing_copy() {
   need_x
   mkdir "$work/installed"
   printf 'nouvelle version\n' >"$work/new.bin"
   touch -d '2030-01-01' "$work/new.bin"
-  "$quennel" "$work/new.bin" "$work/installed" >"$work/quennel.log" 2>&1 &
+  "$1" "$work/new.bin" "$work/installed" >"$work/quennel.out" 2>"$work/quennel.err" &
   quennel_pid=$!
+}
+
+# Waits for that quennel to end, with status 1.
+expect_failure_exit() {
+  i=0
+  while kill -0 "$quennel_pid" 2>/dev/null; do
+    i=$((i + 1))
+    [ $i -gt 200 ] && fail "quennel did not exit"
+    sleep 0.05
+  done
+  wait "$quennel_pid"
+  status=$?
+  quennel_pid=
+  [ "$status" = 1 ] || fail "quennel exited with status $status, not 1"
+}
+
+case_e2e() {
+  start_failing_copy "$1"
 
   box=$(find_window quennel)
   [ -n "$box" ] || fail "no copy-error box titled quennel"
@@ -352,17 +371,7 @@ case_e2e() {
   report=$(find_window Quennel)
   [ -n "$report" ] || fail "no failure report titled Quennel"
   xdotool key --window "$report" Return 2>/dev/null
-
-  i=0
-  while kill -0 "$quennel_pid" 2>/dev/null; do
-    i=$((i + 1))
-    [ $i -gt 200 ] && fail "quennel did not exit"
-    sleep 0.05
-  done
-  wait "$quennel_pid"
-  status=$?
-  quennel_pid=
-  [ "$status" = 1 ] || fail "quennel exited with status $status, not 1"
+  expect_failure_exit
 }
 
 case_installed() {
@@ -396,28 +405,12 @@ case_installed() {
 # The display goes away while the copy-error box is up: that text, and the
 # failure report after it, go to standard error as without a display.
 case_e2e_display_lost() {
-  quennel=$1
-  need_x
-  mkdir "$work/installed"
-  printf 'nouvelle version\n' >"$work/new.bin"
-  touch -d '2030-01-01' "$work/new.bin"
-  "$quennel" "$work/new.bin" "$work/installed" >"$work/quennel.out" 2>"$work/quennel.err" &
-  quennel_pid=$!
+  start_failing_copy "$1"
   [ -n "$(find_window quennel)" ] || fail "no copy-error box titled quennel"
   kill "$xvfb_pid"
   wait "$xvfb_pid" 2>/dev/null
   xvfb_pid=
-
-  i=0
-  while kill -0 "$quennel_pid" 2>/dev/null; do
-    i=$((i + 1))
-    [ $i -gt 200 ] && fail "quennel did not exit once the display was gone"
-    sleep 0.05
-  done
-  wait "$quennel_pid"
-  status=$?
-  quennel_pid=
-  [ "$status" = 1 ] || fail "quennel exited with status $status, not 1"
+  expect_failure_exit
   err=$(cat "$work/quennel.err")
   # Title, error text, the Copy line; then the report's title, heading, error, path.
   [ "$(sed -n 1p "$work/quennel.err")" = quennel ] || fail "copy error not on standard error: $err"

@@ -59,12 +59,16 @@ case_manpage() {
   ! grep -q '@' "$work/page" || fail "a placeholder was left unfilled: $(grep '@' "$work/page")"
 }
 
+# Runs cpack $1 with generator $3 and config $2; fails unless it made $work/out/$4.
+make_package() {
+  "$1" -G "$3" --config "$2" -B "$work/out" >"$work/cpack.log" 2>&1 || fail "cpack failed: $(cat "$work/cpack.log")"
+  [ -f "$work/out/$4" ] || fail "no $4; made: $(ls "$work/out")"
+}
+
 case_package() {
-  cpack=$1 config=$2 version=$3 version_text=$4
-  "$cpack" -G DEB --config "$config" -B "$work/out" >"$work/cpack.log" 2>&1 ||
-    fail "cpack failed: $(cat "$work/cpack.log")"
+  version=$3 version_text=$4
   deb="$work/out/quennel_${version}_$(dpkg --print-architecture).deb"
-  [ -f "$deb" ] || fail "no $(basename "$deb"); made: $(ls "$work/out")"
+  make_package "$1" "$2" DEB "$(basename "$deb")"
 
   dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|' | sort >"$work/files"
   grep -qE '^/usr/lib/([^/]+/)?quennel/quennel-fltk\.so$' "$work/files" || fail "the package lacks the window module"
@@ -107,11 +111,9 @@ case_package() {
 }
 
 case_zip() {
-  cpack=$1 config=$2 version=$3 exe=$4
-  "$cpack" -G ZIP --config "$config" -B "$work/out" >"$work/cpack.log" 2>&1 ||
-    fail "cpack failed: $(cat "$work/cpack.log")"
+  version=$3 exe=$4
   zip="$work/out/quennel-$version-win64.zip"
-  [ -f "$zip" ] || fail "no $(basename "$zip"); made: $(ls "$work/out")"
+  make_package "$1" "$2" ZIP "$(basename "$zip")"
   python3 -m zipfile -e "$zip" "$work/unpacked" || fail "the zip does not unpack"
   (cd "$work/unpacked" && find . -type f | sort) >"$work/files"
   top="./quennel-$version-win64"

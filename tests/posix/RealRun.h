@@ -99,6 +99,28 @@ inline int ExecQuennel(const Args& args) {
   return 120;
 }
 
+/// Starts Quennel in the background, headless, its program's report going
+/// to `probeOut` and its standard error to `errOut`.
+inline pid_t Spawn(const Args& args, const fs::path& probeOut, const fs::path& errOut = "/dev/null") {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int err = open(errOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(err, 2);
+    close_range(3, ~0U, 0);
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+    setenv("PROBE_OUT", probeOut.c_str(), 1);
+    _exit(ExecQuennel(args));
+  }
+  return pid;
+}
+
+inline int Wait(pid_t pid) {
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 /// What the probe recorded about how it was started.
 struct ProbeReport {
   bool ran = false;

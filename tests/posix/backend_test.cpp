@@ -251,28 +251,6 @@ TEST_F(Backend, KilledInTheMiddleOfACopy) {
   EXPECT_EQ(Leftovers(dir.path), 0);
 }
 
-/// Starts Quennel in the background, headless, its program's report going
-/// to `probeOut` and its standard error to `errOut`.
-pid_t Spawn(const Args& args, const fs::path& probeOut, const fs::path& errOut = "/dev/null") {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int err = open(errOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(err, 2);
-    close_range(3, ~0U, 0);
-    unsetenv("DISPLAY");
-    unsetenv("WAYLAND_DISPLAY");
-    setenv("PROBE_OUT", probeOut.c_str(), 1);
-    _exit(ExecQuennel(args));
-  }
-  return pid;
-}
-
-int Wait(pid_t pid) {
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
 /// Starts that coincide: each one starts the program, a single one copies
 /// and installs, and the program never meets a file still being written.
 TEST_F(Backend, SimultaneousStartsInstallOnceAndAllStart) {

@@ -22,21 +22,6 @@ namespace {
 using namespace quennel::testing::real;
 namespace fs = std::filesystem;
 
-struct Account {
-  uid_t uid;
-  gid_t gid;
-  std::vector<gid_t> groups;
-};
-
-std::optional<uid_t> UserId(const char* name) {
-  const passwd* p = getpwnam(name);
-  return p ? std::optional<uid_t>(p->pw_uid) : std::nullopt;
-}
-std::optional<gid_t> GroupId(const char* name) {
-  const group* g = getgrnam(name);
-  return g ? std::optional<gid_t>(g->gr_gid) : std::nullopt;
-}
-
 /// What `ls -l` shows: owner, group, mode.
 struct Identity {
   uid_t uid;
@@ -69,15 +54,24 @@ class Keeps : public ::testing::Test {
 protected:
   void SetUp() override {
     if (geteuid() != 0) GTEST_SKIP() << "needs root (CI runs as root): it sets owners and runs as other users";
-    const auto daemon = UserId("daemon");
-    const auto staff = GroupId("staff"), games = GroupId("games"), nogroup = GroupId("nogroup");
-    const auto nobody = UserId("nobody");
-    if (!daemon || !staff || !games || !nogroup || !nobody) GTEST_SKIP() << "needs the daemon, nobody, staff, games, nogroup accounts";
-    daemon_ = {*daemon, *daemon, {}};
-    nobody_ = *nobody;
-    nogroup_ = *nogroup;
-    staff_ = *staff;
-    games_ = *games;
+    // getpwnam and getgrnam reuse one buffer: each id is copied at once.
+    bool found = true;
+    const auto user = [&](const char* name) {
+      const passwd* p = getpwnam(name);
+      found = found && p;
+      return p ? std::pair(p->pw_uid, p->pw_gid) : std::pair(uid_t{0}, gid_t{0});
+    };
+    const auto groupId = [&](const char* name) {
+      const group* g = getgrnam(name);
+      found = found && g;
+      return g ? g->gr_gid : gid_t{0};
+    };
+    std::tie(daemon_, daemonGroup_) = user("daemon");
+    nobody_ = user("nobody").first;
+    staff_ = groupId("staff");
+    games_ = groupId("games");
+    nogroup_ = groupId("nogroup");
+    if (!found) GTEST_SKIP() << "needs the daemon, nobody, staff, games, nogroup accounts";
     // Other users must reach the folder and write the probe's record.
     chmod(dir.path.c_str(), 0755);
     fs::create_directory(dir / "out");
@@ -95,23 +89,25 @@ protected:
     ASSERT_EQ(chmod(installed.c_str(), mode), 0);
     SetTime(installed, 1000);
   }
-  /// Runs Quennel as `who` (root when not given); returns the outcome.
-  Outcome Run(const std::optional<Account>& who = std::nullopt) {
+  /// Runs Quennel as root, or as daemon (in its own group and `groups`)
+  /// when `groups` is given; returns the outcome.
+  Outcome Run(const std::optional<std::vector<gid_t>>& groups = std::nullopt) {
     fs::remove(dir / "out" / "probe.out");
     return InChild([&] {
-      if (who && (setgroups(who->groups.size(), who->groups.data()) != 0 || setresgid(who->gid, who->gid, who->gid) != 0 ||
-                  setresuid(who->uid, who->uid, who->uid) != 0))
+      if (groups && (setgroups(groups->size(), groups->data()) != 0 || setresgid(daemonGroup_, daemonGroup_, daemonGroup_) != 0 ||
+                     setresuid(daemon_, daemon_, daemon_) != 0))
         return 121;
       return ExecQuennel({source.string(), installed.string()});
     });
   }
+  /// The folder is the updating user's: it may write there, not the installed file.
+  void FolderOf(bool byDaemon) { ASSERT_EQ(chown(dir.path.c_str(), byDaemon ? daemon_ : 0, 0), 0); }
   ProbeReport Probe() { return ReadProbe(dir / "out" / "probe.out"); }
 
   TempDir dir;
   fs::path source, installed;
-  Account daemon_{};
-  uid_t nobody_ = 0;
-  gid_t nogroup_ = 0, staff_ = 0, games_ = 0;
+  uid_t daemon_ = 0, nobody_ = 0;
+  gid_t daemonGroup_ = 0, nogroup_ = 0, staff_ = 0, games_ = 0;
 };
 
 TEST_F(Keeps, OwnerGroupAndSpecialBitsOnlyTogether) {
@@ -126,19 +122,16 @@ TEST_F(Keeps, OwnerGroupAndSpecialBitsOnlyTogether) {
       {"setgid games program, by root", {0, games_, 02755}, false, {}, {0, games_, 02755}},
       {"group-only program, by root", {0, staff_, 0750}, false, {}, {0, staff_, 0750}},
       {"setuid and setgid program of nobody, by another user",
-       {nobody_, nogroup_, 06755}, true, {}, {daemon_.uid, daemon_.gid, 0755}},
+       {nobody_, nogroup_, 06755}, true, {}, {daemon_, daemonGroup_, 0755}},
       {"setgid games program, by a member of games",
-       {nobody_, games_, 06755}, true, {games_}, {daemon_.uid, games_, 02755}},
+       {nobody_, games_, 06755}, true, {games_}, {daemon_, games_, 02755}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    // The updating user may write the folder, not the installed file.
-    ASSERT_EQ(chown(dir.path.c_str(), c.byDaemon ? daemon_.uid : 0, 0), 0);
+    FolderOf(c.byDaemon);
     Install(ProbeBytes(), c.before.uid, c.before.gid, c.before.mode);
-    Account who = daemon_;
-    who.groups = c.daemonGroups;
 
-    const Outcome outcome = Run(c.byDaemon ? std::optional(who) : std::nullopt);
+    const Outcome outcome = Run(c.byDaemon ? std::optional(c.daemonGroups) : std::nullopt);
 
     EXPECT_EQ(outcome.status, 0) << outcome.err;
     EXPECT_EQ(ReadAll(installed), ProbeBytes(64)) << outcome.err;
@@ -186,9 +179,7 @@ TEST_F(Keeps, WhoMayRunIt) {
     EXPECT_EQ(Output("getfacl -cp " + installed.string()), aclBefore);
 
     // Now daemon starts it (nothing newer to install).
-    Account who = daemon_;
-    who.groups = c.daemonGroups;
-    const Outcome run = Run(who);
+    const Outcome run = Run(c.daemonGroups);
     EXPECT_EQ(Probe().ran, c.daemonRuns) << run.err;
     EXPECT_EQ(run.status, c.daemonRuns ? 0 : 1);
     if (!c.daemonRuns) {
@@ -210,16 +201,16 @@ TEST_F(Keeps, FileCapabilities) {
   } cases[] = {
       {"root's program, by root", 0, false, true, "cap_net_bind_service=ep"},
       {"root's program, by another user", 0, true, true, ""},
-      {"daemon's own program, by daemon", daemon_.uid, true, false, "cap_net_bind_service=ep"},
+      {"daemon's own program, by daemon", daemon_, true, false, "cap_net_bind_service=ep"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ASSERT_EQ(chown(dir.path.c_str(), c.byDaemon ? daemon_.uid : 0, 0), 0);
+    FolderOf(c.byDaemon);
     Install(ProbeBytes(), c.owner, 0, 0755);
     if (!Output("setcap cap_net_bind_service+ep " + installed.string()))
       GTEST_SKIP() << "this file system takes no capabilities";
 
-    const Outcome outcome = Run(c.byDaemon ? std::optional(daemon_) : std::nullopt);
+    const Outcome outcome = Run(c.byDaemon ? std::optional(std::vector<gid_t>{}) : std::nullopt);
 
     EXPECT_EQ(outcome.status, 0) << outcome.err;
     EXPECT_EQ(ReadAll(installed) == ProbeBytes(64), c.installs) << outcome.err;

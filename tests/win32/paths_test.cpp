@@ -97,20 +97,6 @@ TEST(QuennelNames, FitAndAreRecognised) {
 }
 
 TEST_F(ReplaceTest, AttributesAndAccessRulesAreKept) {
-  const std::wstring dest = folder.path() + L"prot\u00e9g\u00e9.exe";
-  Prepare(dest);
-  // Everyone may read and run it, its owner may do everything; nothing inherited.
-  PSECURITY_DESCRIPTOR wanted = nullptr;
-  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;OW)(A;;FRFX;;;WD)",
-                                                                   SDDL_REVISION_1, &wanted, nullptr));
-  PACL dacl = nullptr;
-  BOOL present = FALSE, defaulted = FALSE;
-  GetSecurityDescriptorDacl(wanted, &present, &dacl, &defaulted);
-  ASSERT_EQ(SetNamedSecurityInfoW(const_cast<wchar_t*>(dest.c_str()), SE_FILE_OBJECT,
-                                  DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
-                                  nullptr, dacl, nullptr),
-            DWORD{ERROR_SUCCESS});
-  LocalFree(wanted);
   const auto rules = [](const std::wstring& path) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
@@ -123,25 +109,32 @@ TEST_F(ReplaceTest, AttributesAndAccessRulesAreKept) {
     LocalFree(descriptor);
     return result;
   };
-  ASSERT_TRUE(SetFileAttributesW(dest.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
-  const std::wstring before = rules(dest);
+  constexpr DWORD kKept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  for (const DWORD attributes : {DWORD{FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN},
+                                 DWORD{FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM}}) {
+    SCOPED_TRACE(attributes);
+    const std::wstring dest = folder.path() + L"prot\u00e9g\u00e9 " + std::to_wstring(attributes) + L".exe";
+    Prepare(dest);
+    // Everyone may read and run it, its owner may do everything; nothing inherited.
+    PSECURITY_DESCRIPTOR wanted = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;OW)(A;;FRFX;;;WD)",
+                                                                     SDDL_REVISION_1, &wanted, nullptr));
+    PACL dacl = nullptr;
+    BOOL present = FALSE, defaulted = FALSE;
+    GetSecurityDescriptorDacl(wanted, &present, &dacl, &defaulted);
+    ASSERT_EQ(SetNamedSecurityInfoW(const_cast<wchar_t*>(dest.c_str()), SE_FILE_OBJECT,
+                                    DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                                    nullptr, dacl, nullptr),
+              DWORD{ERROR_SUCCESS});
+    LocalFree(wanted);
+    ASSERT_TRUE(SetFileAttributesW(dest.c_str(), attributes));
+    const std::wstring before = rules(dest);
 
-  Replace(dest);
-  EXPECT_TRUE(test::HasBytes(dest, newBits));
-  const DWORD attributes = GetFileAttributesW(dest.c_str());
-  EXPECT_EQ(attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM),
-            DWORD{FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN});
-  EXPECT_EQ(rules(dest), before);
-}
-
-TEST_F(ReplaceTest, HiddenSystemProgramStaysSo) {
-  const std::wstring dest = folder.path() + L"cach\u00e9.exe";
-  Prepare(dest);
-  ASSERT_TRUE(SetFileAttributesW(dest.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
-  Replace(dest);
-  EXPECT_TRUE(test::HasBytes(dest, newBits));
-  EXPECT_EQ(GetFileAttributesW(dest.c_str()) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM),
-            DWORD{FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM});
+    Replace(dest);
+    EXPECT_TRUE(test::HasBytes(dest, newBits));
+    EXPECT_EQ(GetFileAttributesW(dest.c_str()) & kKept, attributes);
+    EXPECT_EQ(rules(dest), before);
+  }
 }
 
 TEST_F(ReplaceTest, LinkedInstallReplacesWhatTheLinkNames) {

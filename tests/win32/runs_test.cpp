@@ -1,0 +1,179 @@
+/// Real quennel.exe runs: several at once on one destination, and over a
+/// program that another process keeps running (set aside and updated).
+
+#include <windows.h>
+
+#include <algorithm>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "platform/win32/Win32Platform.h"
+#include "tests/win32/Support.h"
+
+namespace quennel::win32 {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Utf8;
+
+/// The command lines the installed program was started with, one a start.
+std::vector<std::wstring> Starts(const std::wstring& program) {
+  const std::wstring log = program + L".starts";
+  if (GetFileAttributesW(log.c_str()) == INVALID_FILE_ATTRIBUTES) return {};
+  const std::string bytes = test::ReadBytes(log);
+  const std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+  std::vector<std::wstring> lines;
+  for (size_t begin = 0, end; (end = text.find(L'\n', begin)) != std::wstring::npos; begin = end + 1)
+    lines.push_back(text.substr(begin, end - begin));
+  return lines;
+}
+
+bool Marked(const std::wstring& line) { return line.ends_with(L" (~!~)"); }
+
+class Runs : public testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_TRUE(CreateDirectoryW(newFolder.c_str(), nullptr));
+    Prepare();
+  }
+  /// The helper installed, dated day 100; `newBits` waiting, dated `day`.
+  void Prepare(int day = 200) {
+    test::WriteBytes(installed, oldBits);
+    test::SetModified(installed, test::Day(100));
+    test::WriteBytes(source, newBits);
+    test::SetModified(source, test::Day(day));
+  }
+  test::Child Start() const {
+    return test::Child::Start(test::ProgramFolder() + L"quennel.exe", L"\"" + source + L"\" \"" + installed + L"\" vite",
+                              false);
+  }
+  /// Waits until `count` starts are recorded.
+  std::vector<std::wstring> AwaitStarts(size_t count) const {
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (Starts(installed).size() < count && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(20ms);
+    return Starts(installed);
+  }
+  /// Names beside the program that are Quennel's, ending with `end`.
+  std::vector<std::wstring> Quennels(const wchar_t* end = L"") const {
+    std::vector<std::wstring> names = folder.Names();
+    std::erase_if(names, [&](const std::wstring& name) {
+      return name.find(L".quennel~") == std::wstring::npos || !name.ends_with(end);
+    });
+    return names;
+  }
+
+  test::TempFolder folder;
+  const std::wstring newFolder = folder.path() + L"nouvelle";
+  const std::wstring source = newFolder + L"\\prog.exe";
+  const std::wstring installed = folder.path() + L"prog \u00e9 \u4e2d.exe";
+  const std::string oldBits = test::ReadBytes(test::HelperPath());
+  std::string newBits = oldBits + "nouvelle version";
+};
+
+/// Runs that overlap while one copies: a large new version.
+class Concurrent : public Runs {
+protected:
+  void SetUp() override {
+    newBits = oldBits + test::Pattern(40u << 20, 9);
+    Runs::SetUp();
+  }
+};
+
+TEST_F(Concurrent, SimultaneousRunsAllStartAndOneInstalls) {
+  for (size_t runs : {4u, 8u}) {
+    SCOPED_TRACE(runs);
+    Prepare();
+    std::vector<test::Child> children;
+    for (size_t k = 0; k < runs; ++k) children.push_back(Start());
+    for (auto& child : children) EXPECT_EQ(child.Wait(60s), DWORD{0});
+    const auto starts = AwaitStarts(runs);
+    ASSERT_EQ(starts.size(), runs);
+    EXPECT_EQ(std::count_if(starts.begin(), starts.end(), [](const auto& line) { return !Marked(line); }), 1);
+    EXPECT_TRUE(test::HasBytes(installed, newBits));
+    EXPECT_TRUE(Quennels().empty());
+    DeleteFileW((installed + L".starts").c_str());
+  }
+}
+
+TEST_F(Concurrent, DoubleClickWhileTheFirstProgramRuns) {
+  // The started program stays open, as a real one would.
+  test::WriteBytes(installed + L".stay", "4000");
+  test::Child first = Start();
+  std::this_thread::sleep_for(300ms);
+  const auto before = std::chrono::steady_clock::now();
+  test::Child second = Start();
+  EXPECT_EQ(second.Wait(30s), DWORD{0});
+  EXPECT_EQ(first.Wait(30s), DWORD{0});
+  // Not the minute-long wait for a busy program.
+  EXPECT_LT(std::chrono::steady_clock::now() - before, 20s);
+  const auto starts = AwaitStarts(2);
+  ASSERT_EQ(starts.size(), 2u);
+  EXPECT_NE(Marked(starts[0]), Marked(starts[1]));
+  EXPECT_TRUE(test::HasBytes(installed, newBits));
+  EXPECT_TRUE(Quennels().empty());
+}
+
+TEST_F(Runs, ProgramRunByOthersIsUpdatedAtOnceAndClearedLater) {
+  std::optional<test::Child> other;
+  other.emplace(test::RunProgram(installed, 60000));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Start().Wait(60s), DWORD{0});
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+  EXPECT_TRUE(test::HasBytes(installed, newBits));
+  // A new version went in: started without the marker.
+  EXPECT_EQ(test::AwaitRecord(installed, 20s), L"\"" + installed + L"\" vite");
+  EXPECT_FALSE(other->Wait(0ms).has_value());  // the other instance runs on
+  EXPECT_EQ(Quennels(L".old").size(), 1u);
+  EXPECT_TRUE(Quennels(L".tmp").empty());
+
+  // Once it has ended, the next replacement leaves nothing beside the program.
+  other.reset();
+  newBits += "2";
+  test::WriteBytes(source, newBits);
+  test::SetModified(source, test::Day(300));
+  EXPECT_EQ(Start().Wait(60s), DWORD{0});
+  EXPECT_TRUE(test::HasBytes(installed, newBits));
+  EXPECT_TRUE(Quennels().empty());
+}
+
+/// Whether a commit refused as busy offers to set the file aside; a
+/// commit that goes through fails the test.
+bool RefusalMaySetAside(StagedCopy& staged) {
+  try {
+    staged.Commit();
+    ADD_FAILURE() << "replaced a file in use";
+    return false;
+  } catch (const BusyError& busy) {
+    return busy.CanSetAside();
+  }
+}
+
+/// Fails between the two renames.
+class Interrupted : public Win32Platform {
+public:
+  void BetweenRenames() override { throw PlatformError("coupure"); }
+};
+
+TEST_F(Runs, FailureBetweenTheRenamesPutsTheOldFileBack) {
+  test::Child other = test::RunProgram(installed, 60000);
+  Interrupted platform;
+  auto staged = platform.StageCopy(Utf8(source), Utf8(installed), [](std::uint64_t, std::uint64_t) {});
+  EXPECT_TRUE(RefusalMaySetAside(*staged));
+  EXPECT_THROW(staged->CommitSettingAside(), PlatformError);
+  staged.reset();
+  EXPECT_TRUE(test::HasBytes(installed, oldBits));
+  EXPECT_TRUE(Quennels().empty());
+  EXPECT_FALSE(other.Wait(0ms).has_value());
+}
+
+TEST_F(Runs, FileHeldWithoutDeleteSharingIsNotSetAside) {
+  test::Child holder = test::HoldFile(installed, 20000);
+  Win32Platform platform;
+  auto staged = platform.StageCopy(Utf8(source), Utf8(installed), [](std::uint64_t, std::uint64_t) {});
+  EXPECT_FALSE(RefusalMaySetAside(*staged));
+}
+
+}  // namespace
+}  // namespace quennel::win32
