@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -105,8 +104,7 @@ void Gui::Message(const std::string& text, int style, const std::string& title) 
   // out as in headless mode. A failed write is no failure of the update.
   if (auto* m = Module(); m && m->message(text.c_str(), style, title.c_str()) != 0) return;
   EndProgressLine();
-  std::fprintf(stderr, "%s\n%s\n", title.c_str(), PlainLines(text).c_str());
-  std::fflush(stderr);
+  WriteError(title + "\n" + PlainLines(text) + "\n");
 }
 
 void Gui::Beep() {

@@ -14,22 +14,10 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/posix/Fd.h"
+
 namespace quennel {
 namespace {
-
-class Fd {
-public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
-private:
-  int fd_;
-};
 
 /// Reading the umask means setting it; it is put back at once (Quennel runs
 /// one thread).

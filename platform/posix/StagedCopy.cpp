@@ -22,6 +22,7 @@
 #include <ctime>
 #include <vector>
 
+#include "platform/posix/Fd.h"
 #include "platform/posix/Identity.h"
 #include "platform/posix/PosixPlatform.h"
 #include "platform/posix/StoredTime.h"
@@ -34,30 +35,6 @@ namespace {
 constexpr size_t kChunk = 8u << 20;
 /// Random characters at the end of a staging name.
 constexpr size_t kStagingRandom = 6;
-
-class Fd {
-public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() { reset(); }
-  Fd(Fd&& other) noexcept : fd_(other.release()) {}
-  Fd& operator=(Fd&& other) noexcept {
-    reset(other.release());
-    return *this;
-  }
-  int get() const { return fd_; }
-  int release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-  void reset(int fd = -1) {
-    if (fd_ >= 0) close(fd_);
-    fd_ = fd;
-  }
-
-private:
-  int fd_;
-};
 
 /// Where the installed program really lives: its folder, opened, and its
 /// name in it.

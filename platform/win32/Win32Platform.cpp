@@ -24,7 +24,6 @@ FileStamp StampOf(const FILETIME& time) {
                    static_cast<std::int32_t>(ticks % 10'000'000) * 100};
 }
 
-
 std::string Win32Platform::CommandTail() { return CommandTailOf(GetCommandLineW()); }
 
 void Win32Platform::PumpEvents() {
