@@ -4,10 +4,13 @@
 /// the tests on real files share.
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -90,20 +93,27 @@ inline Outcome InChild(const std::function<int()>& body) {
   return outcome;
 }
 
-/// Replaces the current (child) process with Quennel.
-inline int ExecQuennel(const Args& args) {
-  std::vector<char*> argv{const_cast<char*>(QUENNEL_BINARY)};
+/// Replaces the current (child) process with Quennel (the built one, or a
+/// copy another user can reach).
+inline int ExecQuennel(const Args& args, const char* binary = QUENNEL_BINARY) {
+  std::vector<char*> argv{const_cast<char*>(binary)};
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
-  execv(QUENNEL_BINARY, argv.data());
+  execv(binary, argv.data());
   return 120;
 }
 
 /// Starts Quennel in the background, headless, its program's report going
-/// to `probeOut` and its standard error to `errOut`.
-inline pid_t Spawn(const Args& args, const fs::path& probeOut, const fs::path& errOut = "/dev/null") {
+/// to `probeOut` and its standard error to `errOut`, with `preload` (a
+/// library) loaded into it first if given.
+inline pid_t Spawn(const Args& args, const fs::path& probeOut, const fs::path& errOut = "/dev/null",
+                   const char* preload = nullptr) {
   const pid_t pid = fork();
   if (pid == 0) {
+    if (preload) {  // ahead of a sanitizer's runtime, which must then not insist on coming first
+      setenv("LD_PRELOAD", preload, 1);
+      setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
+    }
     const int err = open(errOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(err, 2);
     close_range(3, ~0U, 0);
@@ -113,6 +123,34 @@ inline pid_t Spawn(const Args& args, const fs::path& probeOut, const fs::path& e
     _exit(ExecQuennel(args));
   }
   return pid;
+}
+
+/// Waits (10 s at most) until the running child `pid` holds a descriptor
+/// on `path`, or has opened it `opens` times: a descriptor kept shows in
+/// /proc; one opened and closed again at each try of a busy lock only shows
+/// as an open (the test runs nothing else that opens `path` meanwhile).
+inline bool WaitForDescriptor(pid_t pid, const fs::path& path, int opens = 1) {
+  const int watch = inotify_init1(IN_CLOEXEC);
+  inotify_add_watch(watch, path.parent_path().c_str(), IN_OPEN);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  int seen = 0;
+  siginfo_t ended{};
+  while (seen < opens && std::chrono::steady_clock::now() < deadline &&
+         waitid(P_PID, pid, &ended, WEXITED | WNOHANG | WNOWAIT) == 0 && ended.si_pid == 0) {
+    std::error_code error;
+    for (fs::directory_iterator fd("/proc/" + std::to_string(pid) + "/fd", error), end; fd != end; fd.increment(error))
+      if (fs::equivalent(fd->path(), path, error)) seen = opens;
+    pollfd ready{watch, POLLIN, 0};
+    alignas(inotify_event) char events[4096];
+    const ssize_t n = poll(&ready, 1, 5) == 1 ? read(watch, events, sizeof events) : 0;
+    for (ssize_t at = 0; at < n;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+      seen += event->len > 0 && path.filename() == event->name;
+      at += sizeof(inotify_event) + event->len;
+    }
+  }
+  close(watch);
+  return seen >= opens;
 }
 
 inline int Wait(pid_t pid) {
