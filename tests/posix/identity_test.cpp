@@ -72,8 +72,11 @@ protected:
     games_ = groupId("games");
     nogroup_ = groupId("nogroup");
     if (!found) GTEST_SKIP() << "needs the daemon, nobody, staff, games, nogroup accounts";
-    // Other users must reach the folder and write the probe's record.
+    // Other users must reach the folder, run Quennel (the build folder may
+    // be closed to them: a checkout in a private home), and write the
+    // probe's record. The probe is copied in as the installed program.
     chmod(dir.path.c_str(), 0755);
+    fs::copy_file(QUENNEL_BINARY, dir / "quennel");
     fs::create_directory(dir / "out");
     chmod((dir / "out").c_str(), 0777);
     setenv("PROBE_OUT", (dir / "out" / "probe.out").c_str(), 1);
@@ -97,7 +100,7 @@ protected:
       if (groups && (setgroups(groups->size(), groups->data()) != 0 || setresgid(daemonGroup_, daemonGroup_, daemonGroup_) != 0 ||
                      setresuid(daemon_, daemon_, daemon_) != 0))
         return 121;
-      return ExecQuennel({source.string(), installed.string()});
+      return ExecQuennel({source.string(), installed.string()}, (dir / "quennel").c_str());
     });
   }
   /// The folder is the updating user's: it may write there, not the installed file.
