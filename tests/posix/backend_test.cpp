@@ -89,21 +89,6 @@ TEST_F(Backend, InstallsTheNewVersion) {
   EXPECT_EQ(probe.args, (Args{"-x", "a b"}));
   EXPECT_TRUE(probe.fds.empty()) << probe.fds.front();
   EXPECT_EQ(Leftovers(dir.path), 0);
-
-  // The next start finds the times equal and installs nothing.
-  const Outcome again = Run({(dir / "new").string(), (dir / "app").string()});
-  EXPECT_EQ(again.status, 0);
-  EXPECT_EQ(Probe().args, Args{"(~!~)"});
-}
-
-TEST_F(Backend, InstallsWhereNothingWasInstalled) {
-  WriteAll(dir / "new", ProbeBytes(), 0751);
-  fs::create_directory(dir / "my app");
-  const Outcome outcome = Run({(dir / "new").string(), (dir / "my app" / "prog").string()});
-  EXPECT_EQ(outcome.status, 0) << outcome.err;
-  EXPECT_EQ(ReadAll(dir / "my app" / "prog"), ProbeBytes());
-  EXPECT_EQ(fs::status(dir / "my app" / "prog").permissions(), fs::perms(0751));
-  EXPECT_TRUE(Probe().args.empty());
 }
 
 TEST_F(Backend, DestinationFolderGivesTheCopyErrorThenTheReport) {
@@ -153,15 +138,6 @@ TEST_F(Backend, UsageWithoutADisplayGoesToStandardError) {
               "destination entre guillemets en paramètre svp.\n");
   }
   EXPECT_FALSE(Probe().ran);
-}
-
-TEST_F(Backend, Version) {
-  const Outcome outcome = InChild([] {
-    dup2(2, 1);
-    return ExecQuennel({"--version"});
-  });
-  EXPECT_EQ(outcome.status, 0);
-  EXPECT_EQ(outcome.err, "Quennel 5.00.0011\n");
 }
 
 /// Runs Quennel in a private mount namespace on a tiny file system that

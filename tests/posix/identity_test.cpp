@@ -229,7 +229,9 @@ TEST_F(Keeps, FileCapabilities) {
   }
 }
 
-/// A first install: the publisher's bits less the umask, never setuid or setgid.
+/// A first install, where nothing was installed (in a folder whose name
+/// the launch line must keep whole): the publisher's bits less the umask,
+/// never setuid or setgid.
 TEST(FirstInstall, TakesTheSourceBitsLessTheUmask) {
   struct Case {
     mode_t source, umask, installed;
@@ -239,14 +241,16 @@ TEST(FirstInstall, TakesTheSourceBitsLessTheUmask) {
     SCOPED_TRACE(c.umask);
     setenv("PROBE_OUT", (dir / "probe.out").c_str(), 1);
     WriteAll(dir / "new", ProbeBytes(), c.source);
-    chmod((dir / "new").c_str(), c.source);
+    const fs::path app = dir / "my app" / "prog";
+    fs::create_directory(app.parent_path());
     const Outcome outcome = InChild([&] {
       umask(c.umask);
-      return ExecQuennel({(dir / "new").string(), (dir / "app").string()});
+      return ExecQuennel({(dir / "new").string(), app.string()});
     });
     EXPECT_EQ(outcome.status, 0) << outcome.err;
-    EXPECT_EQ(IdentityOf(dir / "app").mode, c.installed);
-    EXPECT_TRUE(ReadProbe(dir / "probe.out").ran);
+    EXPECT_EQ(ReadAll(app), ProbeBytes());
+    EXPECT_EQ(IdentityOf(app).mode, c.installed);
+    EXPECT_EQ(ReadProbe(dir / "probe.out").args, Args{});
   }
 }
 
