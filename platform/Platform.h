@@ -1,6 +1,7 @@
 #pragma once
-/// The operations Quennel needs from the system it runs on. One backend per
-/// platform implements them; the driver and the window stage see only this.
+/// The operations Quennel needs from the system it runs on, in three small
+/// parts: its files, its process and its screen. One backend per platform
+/// implements them (in one class or three); the stages see only these.
 
 #include <chrono>
 #include <compare>
@@ -26,13 +27,13 @@ public:
 class BusyError : public PlatformError {
 public:
   using PlatformError::PlatformError;
-  /// `canSetAside`: the destination is a running program's image, which
-  /// StagedCopy::CommitSettingAside can move out of the way.
-  BusyError(const std::string& text, bool canSetAside) : PlatformError(text), canSetAside_(canSetAside) {}
-  bool CanSetAside() const { return canSetAside_; }
+};
 
-private:
-  bool canSetAside_ = false;
+/// Nothing by that name, for now: a replacing run may be between setting
+/// the old version aside and putting the new one in.
+class MissingError : public PlatformError {
+public:
+  using PlatformError::PlatformError;
 };
 
 /// A file's last modification time: seconds since 1970 (negative before)
@@ -44,11 +45,23 @@ struct FileStamp {
   auto operator<=>(const FileStamp&) const = default;
 };
 
+/// What one question to the file system tells about a path.
+struct FileStatus {
+  bool folder = false;
+  FileStamp modified;
+};
+
 /// Held by a run while it replaces a destination; destroying it lets the
 /// next run go.
 class DestinationLock {
 public:
   virtual ~DestinationLock() = default;
+};
+
+/// What Commit may do about an installed program that is running.
+enum class RunningProgram {
+  Wait,      // refuse as busy, to be tried again
+  SetAside,  // rename it aside within its folder, where its instances go on
 };
 
 /// A checked copy of the new version in a staging file beside the
@@ -59,52 +72,28 @@ public:
   virtual ~StagedCopy() = default;
   /// Atomically puts the staging file in place of the destination. Throws
   /// BusyError while the destination is in use (the copy stays, to try
-  /// again), PlatformError otherwise.
-  virtual void Commit() = 0;
-  /// For a destination Commit found to be a running program's image: renames
-  /// it aside within its folder (the running instances go on from there),
-  /// puts the staging file in its place, and puts the old file back if that
-  /// fails. Throws as Commit does.
-  virtual void CommitSettingAside() = 0;
+  /// again), PlatformError otherwise. Where the system refuses to replace a
+  /// running program's image, `running` says whether to set it aside; a
+  /// failure after that puts the old file back.
+  virtual void Commit(RunningProgram running) = 0;
 };
 
 /// Told between two chunks of a copy: bytes copied so far, and the total.
 using CopyProgress = std::function<void(std::uint64_t copied, std::uint64_t total)>;
 
-/// Attribute bit that marks a directory.
-inline constexpr std::uint32_t kAttributeDirectory = 0x10;
-
-/// Message box styles, by the codes of the old runtime: each backend maps
-/// them to its own icons.
-enum class MessageStyle { Critical = 16, Warning = 48, Information = 64 };
-
-/// Pointer shapes over the program's windows: the default one, and the
-/// platform's busy pointer.
-enum class PointerShape { Default = 0, Busy = 4 };
-
-/// How a started program's window first shows: normal, with the focus.
-enum class WindowMode { Normal = 1 };
-
-class Platform {
+/// The files: what the decision and the replacement ask and do.
+class Files {
 public:
-  virtual ~Platform() = default;
-
-  /// The command line's text after the program's own name, as typed.
-  virtual std::string CommandTail() = 0;
-  /// Processes pending window events, then returns.
-  virtual void PumpEvents() = 0;
-
-  /// Attribute bits of a file or directory; throws PlatformError when the
-  /// path cannot be queried.
-  virtual std::uint32_t FileAttributes(const std::string& path) = 0;
-  /// Last modification time; throws PlatformError when it cannot be read.
-  virtual FileStamp FileModified(const std::string& path) = 0;
+  virtual ~Files() = default;
+  /// Whether `path` is a folder, and its last modification time; throws
+  /// PlatformError when the path cannot be queried (missing, no access).
+  virtual FileStatus Stat(const std::string& path) = 0;
 
   /// Takes, without waiting, the lock that keeps other runs from replacing
   /// `destination` at the same time, and clears what killed runs left
-  /// beside it. The system releases the lock if its holder dies. Returns
-  /// null where the system offers no such lock (the update goes on
-  /// without). Throws BusyError while another run holds it.
+  /// beside it. The system releases the lock if its holder dies. Throws
+  /// BusyError while another run holds it; returns null, and the update
+  /// goes on without, where no lock can be had for any other reason.
   virtual std::unique_ptr<DestinationLock> LockDestination(const std::string& destination) = 0;
 
   /// Copies `source` into a new staging file beside `destination` (beside
@@ -112,9 +101,19 @@ public:
   /// checks the copy, gives it its final identity and time, flushes it and
   /// closes it for writing. Throws PlatformError on any failure, leaving no
   /// staging file behind.
-  virtual std::unique_ptr<StagedCopy> StageCopy(const std::string& source,
-                                                const std::string& destination,
+  virtual std::unique_ptr<StagedCopy> StageCopy(const std::string& source, const std::string& destination,
                                                 const CopyProgress& progress) = 0;
+};
+
+/// How a started program's window first shows: normal, with the focus.
+enum class WindowMode { Normal };
+
+/// The process: its command line, time, the start of the program, the end.
+class Process {
+public:
+  virtual ~Process() = default;
+  /// The command line's text after the program's own name, as typed.
+  virtual std::string CommandTail() = 0;
 
   /// Sleeps without using the processor.
   virtual void Pause(std::chrono::milliseconds duration) = 0;
@@ -124,10 +123,33 @@ public:
   /// Starts the program named between the first two double quotes of
   /// `commandLine`, handing it the rest as its arguments. A backend may
   /// replace the current process and never return. Throws BusyError when
-  /// the system refuses the file as busy (being written), PlatformError
-  /// when nothing can be started.
+  /// the system refuses the file as busy (being written), MissingError when
+  /// there is no such file, PlatformError when nothing can be started; the
+  /// text is the system's alone.
   virtual void StartProgram(const std::string& commandLine, WindowMode mode) = 0;
 
+  /// The running program file's base name, without folder and extension.
+  virtual std::string ExecutableName() = 0;
+  /// Suffix the decision stage gives a path that has no dot ("" for none).
+  virtual std::string ProgramSuffix() = 0;
+
+  /// Ends the process at once with `status`; windows close.
+  [[noreturn]] virtual void End(int status) = 0;
+};
+
+/// Message box styles; each backend shows them with its own icons.
+enum class MessageStyle { Critical, Warning, Information };
+
+/// Pointer shapes over the program's windows: the default one, and the
+/// platform's busy pointer.
+enum class PointerShape { Default, Busy };
+
+/// The screen: the progress window, the boxes, the beep and the pointer.
+class Screen {
+public:
+  virtual ~Screen() = default;
+  /// Processes pending window events, then returns.
+  virtual void PumpEvents() = 0;
   /// Modal box with one OK button; CR LF in `text` starts a new line.
   /// Without a title the program's title shows.
   virtual void ShowMessage(const std::string& text, MessageStyle style,
@@ -138,20 +160,19 @@ public:
   virtual void ShowProgressWindow() = 0;
   /// Shows how far a long copy has gone, `fraction` from 0 to 1: the bar
   /// in the progress window, or a line on a terminal when there is no
-  /// window. Never throws: a drawing problem is not the copy's failure.
-  virtual void ShowCopyProgress(double fraction) = 0;
+  /// window. A drawing problem is not the copy's failure: it is dropped.
+  virtual void ShowCopyProgress(double fraction) noexcept = 0;
   /// The default system sound.
   virtual void PlayBeep() = 0;
   /// Pointer shape over the program's windows.
   virtual void SetPointer(PointerShape shape) = 0;
+};
 
-  /// The running program file's base name, without folder and extension.
-  virtual std::string ExecutableName() = 0;
-  /// Suffix the decision stage gives a path that has no dot ("" for none).
-  virtual std::string ProgramSuffix() = 0;
-
-  /// Ends the process at once with `status`; windows close.
-  [[noreturn]] virtual void End(int status) = 0;
+/// The three parts, as the stages get them.
+struct Platform {
+  Files& files;
+  Process& process;
+  Screen& screen;
 };
 
 /// Exit statuses.

@@ -28,12 +28,12 @@ struct FakeFile {
 
 struct ShownMessage {
   std::string text;
-  int style;
+  MessageStyle style;
   std::string title;  // "<none>" when no title was given
   bool windowVisible;  // whether the progress window was on screen behind it
 };
 
-class FakePlatform : public Platform {
+class FakePlatform : public Files, public Process, public Screen {
 public:
   // Set up by the test.
   std::string tail;
@@ -41,7 +41,7 @@ public:
   std::string suffix = ".EXE";
   std::optional<std::string> copyError;  // StageCopy fails with this text
   int busyCommits = 0;                   // commits refused as busy; -1 for ever
-  bool busyRunning = false;              // the busy destination is a running image
+  bool busyRunning = false;              // the busy destination is a running image: it can be set aside
   int lockBusyTries = 0;                 // lock attempts refused as held; -1 for ever
   bool lockSupported = true;             // false: the system offers no lock
   std::function<void()> whileLockHeld;   // what the lock's holder does, once
@@ -50,8 +50,8 @@ public:
   std::size_t copyChunk = 0;                  // bytes per progress call; 0: the whole file
   std::chrono::milliseconds chunkTime{0};     // fake time each chunk takes
   std::optional<std::uint64_t> copyTotal;     // the size told to progress, if not the file's
-  bool progressFails = false;                 // ShowCopyProgress throws
   int startBusyTries = 0;                     // starts refused as busy; -1 for ever
+  int startMissingTries = 0;                  // starts that find no program; -1 for ever
   std::optional<std::string> startFailure;    // StartProgram throws this, as no platform error
 
   // What happened.
@@ -59,22 +59,24 @@ public:
   std::vector<ShownMessage> messages;
   std::string labels[2];
   bool windowShown = false;
-  int pointer = 0;
+  PointerShape pointer = PointerShape::Default;
   std::optional<std::string> started;
   std::optional<std::string> report;  // text of the unhandled-failure report
   std::string reportTitle;
   int beeps = 0;
   int commitTries = 0;
   std::vector<double> progressShown;  // fractions, in order
+  std::map<std::string, int> stats;   // questions asked about each path
   std::chrono::milliseconds waited{0};
 
   std::string CommandTail() override { return tail; }
   void PumpEvents() override {}
 
-  std::uint32_t FileAttributes(const std::string& path) override {
-    return Find(path).directory ? kAttributeDirectory : 0;
+  FileStatus Stat(const std::string& path) override {
+    ++stats[path];
+    const FakeFile& file = Find(path);
+    return {file.directory, file.time};
   }
-  FileStamp FileModified(const std::string& path) override { return Find(path).time; }
 
   std::unique_ptr<DestinationLock> LockDestination(const std::string&) override {
     if (lockBusyTries != 0) {
@@ -115,9 +117,14 @@ public:
       if (startBusyTries > 0) --startBusyTries;
       throw BusyError("Text file busy");
     }
+    if (startMissingTries != 0) {
+      if (startMissingTries > 0) --startMissingTries;
+      throw MissingError("No such file or directory");
+    }
     const LaunchCommand command = SplitLaunchCommand(commandLine);
     auto it = files.find(command.program);
-    if (it == files.end() || it->second.directory) throw PlatformError("cannot start");
+    if (it == files.end()) throw MissingError("No such file or directory");
+    if (it->second.directory) throw PlatformError("cannot start");
     if (mode != WindowMode::Normal) throw PlatformError("wrong window mode");
     started = commandLine;
     events.push_back("start");
@@ -131,7 +138,7 @@ public:
       reportTitle = title.value_or("<none>");
       return;
     }
-    messages.push_back({text, static_cast<int>(style), title.value_or("<none>"), windowShown});
+    messages.push_back({text, style, title.value_or("<none>"), windowShown});
     events.push_back("message");
   }
   void SetLabelText(int index, const std::string& text) override { labels[index] = text; }
@@ -139,17 +146,14 @@ public:
     windowShown = true;
     events.push_back("show");
   }
-  void ShowCopyProgress(double fraction) override {
-    progressShown.push_back(fraction);
-    if (progressFails) throw PlatformError("cannot draw");
-  }
+  void ShowCopyProgress(double fraction) noexcept override { progressShown.push_back(fraction); }
   void PlayBeep() override {
     ++beeps;
     events.push_back("beep");
   }
   void SetPointer(PointerShape shape) override {
-    pointer = static_cast<int>(shape);
-    events.push_back("pointer " + std::to_string(pointer));
+    pointer = shape;
+    events.push_back(shape == PointerShape::Busy ? "pointer busy" : "pointer default");
   }
   std::string ExecutableName() override { return "quennel"; }
   std::string ProgramSuffix() override { return suffix; }
@@ -158,10 +162,9 @@ public:
     throw Ended{status};
   }
 
+  Platform Parts() { return {*this, *this, *this}; }
   /// Runs Quennel the way start-up does; returns the exit status.
-  int Run(std::chrono::milliseconds busyWaitLimit = kBusyWaitLimit) {
-    return RunForm(*this, busyWaitLimit);
-  }
+  int Run(std::chrono::milliseconds busyWaitLimit = kBusyWaitLimit) { return RunForm(Parts(), busyWaitLimit); }
 
 private:
   struct Lock : DestinationLock {
@@ -174,20 +177,18 @@ private:
     Staged(FakePlatform& owner, std::string path, std::string destination)
         : owner(owner), path(std::move(path)), destination(std::move(destination)) {}
     ~Staged() override { owner.files.erase(path); }
-    void Commit() override {
+    void Commit(RunningProgram running) override {
       ++owner.commitTries;
       auto dest = owner.files.find(destination);
       if (dest != owner.files.end() && dest->second.directory) throw PlatformError("Is a directory");
       if (owner.busyCommits != 0) {
-        if (owner.busyCommits > 0) --owner.busyCommits;
-        throw BusyError(owner.busyText, owner.busyRunning);
+        if (!owner.busyRunning || running == RunningProgram::Wait) {
+          if (owner.busyCommits > 0) --owner.busyCommits;
+          throw BusyError(owner.busyText);
+        }
+        owner.events.push_back("set aside");
+        owner.files[destination + ".old"] = owner.Find(destination);
       }
-      Replace();
-    }
-    void CommitSettingAside() override {
-      if (!owner.busyRunning) throw PlatformError("not a running image");
-      owner.events.push_back("set aside");
-      owner.files[destination + ".old"] = owner.Find(destination);
       Replace();
     }
     void Replace() {

@@ -12,7 +12,7 @@ struct Ended {
 };
 
 /// Runs Quennel through start-up's own runner; returns the exit status.
-inline int RunForm(Platform& platform, std::chrono::milliseconds busyWaitLimit = kBusyWaitLimit) {
+inline int RunForm(Platform platform, std::chrono::milliseconds busyWaitLimit = kBusyWaitLimit) {
   try {
     RunQuennel(platform, busyWaitLimit);
   } catch (const Ended& end) {

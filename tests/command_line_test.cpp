@@ -77,7 +77,7 @@ TEST(CommandLine, UsageExit) {
     EXPECT_EQ(platform.messages[0].text,
               "Donnez le programme source entre guillements, un espace, et le programme "
               "destination entre guillemets en paramètre svp.");
-    EXPECT_EQ(platform.messages[0].style, 64);
+    EXPECT_EQ(platform.messages[0].style, MessageStyle::Information);
     EXPECT_EQ(platform.messages[0].title, "<none>");
     EXPECT_FALSE(platform.windowShown);
     EXPECT_FALSE(platform.started.has_value());

@@ -62,15 +62,5 @@ TEST(CopyProgress, RedrawsSpacedAndTheEndAlwaysShown) {
   EXPECT_EQ(platform.progressShown[25], 1.0);
 }
 
-TEST(CopyProgress, DrawingFailureLeavesTheCopyGood) {
-  FakePlatform platform = SlowCopy(kProgressCases[1]);
-  platform.progressFails = true;
-  EXPECT_EQ(platform.Run(), kExitStarted);
-  EXPECT_EQ(platform.files["/opt/app/prog"].data, std::string(100, 'n'));
-  EXPECT_TRUE(platform.messages.empty());
-  EXPECT_EQ(platform.started.value_or(""), "\"/opt/app/prog\" x");
-  EXPECT_EQ(platform.progressShown.size(), 6u);
-}
-
 }  // namespace
 }  // namespace quennel

@@ -10,19 +10,28 @@ namespace quennel {
 /// Pause between two tries at something busy.
 inline constexpr std::chrono::milliseconds kBusyRetryPause{20};
 
-/// Runs `step` until it stops failing as busy, pumping events and sleeping
-/// between tries; once `limit` has passed, the last BusyError goes up.
+/// How long each kind of passing refusal is tried again.
+struct RetryLimits {
+  std::chrono::milliseconds busy;
+  std::chrono::milliseconds missing{0};
+};
+
+/// Runs `step` until it stops failing as busy (or as missing), pumping
+/// events and sleeping between tries; once the limit for that kind of
+/// refusal has passed, the last error goes up.
 template <class Step>
-auto RetryWhileBusy(Platform& platform, std::chrono::milliseconds limit, Step&& step) {
-  const auto deadline = platform.Now() + limit;
+auto RetryWhileBusy(Platform platform, RetryLimits limits, Step&& step) {
+  const auto start = platform.process.Now();
   while (true) {
     try {
       return step();
     } catch (const BusyError&) {
-      if (platform.Now() >= deadline) throw;
+      if (platform.process.Now() - start >= limits.busy) throw;
+    } catch (const MissingError&) {
+      if (platform.process.Now() - start >= limits.missing) throw;
     }
-    platform.PumpEvents();
-    platform.Pause(kBusyRetryPause);
+    platform.screen.PumpEvents();
+    platform.process.Pause(kBusyRetryPause);
   }
 }
 

@@ -39,7 +39,7 @@ std::optional<CommandLineFields> ParseCommandLine(std::string_view tail) {
 }
 
 void F_Main::CommandLineStage() {
-  auto fields = ParseCommandLine(platform_.CommandTail());
+  auto fields = ParseCommandLine(platform_.process.CommandTail());
   if (!fields) UsageExit();
   SourcePath = std::move(fields->SourcePath);
   DestPath = std::move(fields->DestPath);

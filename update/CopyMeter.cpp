@@ -6,18 +6,14 @@ namespace quennel {
 
 void CopyMeter::Update(std::uint64_t copied, std::uint64_t total) {
   if (total == 0) return;
-  const auto now = platform_.Now();
+  const auto now = platform_.process.Now();
   if (now - start_ < kProgressDelay) return;
   const bool done = copied >= total;
   if (shown_ && !done && now - lastShown_ < kProgressRedraw) return;
   shown_ = true;
   lastShown_ = now;
   const double fraction = std::min(1.0, static_cast<double>(copied) / static_cast<double>(total));
-  try {
-    platform_.ShowCopyProgress(fraction);
-  } catch (const PlatformError&) {
-    // The bar is only a courtesy: the copy goes on without it.
-  }
+  platform_.screen.ShowCopyProgress(fraction);
 }
 
 }  // namespace quennel

@@ -18,11 +18,11 @@ inline constexpr std::chrono::milliseconds kProgressRedraw{50};
 /// and always at the end. An unknown (zero) total shows nothing.
 class CopyMeter {
 public:
-  explicit CopyMeter(Platform& platform) : platform_(platform), start_(platform.Now()) {}
+  explicit CopyMeter(Platform platform) : platform_(platform), start_(platform.process.Now()) {}
   void Update(std::uint64_t copied, std::uint64_t total);
 
 private:
-  Platform& platform_;
+  Platform platform_;
   std::chrono::steady_clock::time_point start_;
   std::chrono::steady_clock::time_point lastShown_{};
   bool shown_ = false;

@@ -3,23 +3,23 @@
 namespace quennel {
 
 void F_Main::DecisionStage() {
-  platform_.PumpEvents();
+  platform_.screen.PumpEvents();
   // The dot test looks at the whole path, folders included.
-  const std::string suffix = platform_.ProgramSuffix();
+  const std::string suffix = platform_.process.ProgramSuffix();
   if (SourcePath.find('.') == std::string::npos) SourcePath += suffix;
   if (DestPath.find('.') == std::string::npos) DestPath += suffix;
-  platform_.PumpEvents();
+  platform_.screen.PumpEvents();
 
   if (DestPath == SourcePath) LaunchTarget(true);
   if (!ReplacementDue()) LaunchTarget(true);
 }
 
 bool F_Main::ReplacementDue() {
-  if (!FileExists(SourcePath)) return false;
-  if (!FileExists(DestPath)) return true;
-  const FileStamp source = platform_.FileModified(SourcePath);
-  const FileStamp dest = platform_.FileModified(DestPath);
-  return dest < source;
+  const auto source = Examine(SourcePath);
+  if (!source || source->folder) return false;
+  const auto dest = Examine(DestPath);
+  if (!dest || dest->folder) return true;
+  return dest->modified < source->modified;
 }
 
 }  // namespace quennel

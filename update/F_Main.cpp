@@ -6,9 +6,9 @@
 namespace quennel {
 
 void F_Main::Form_Load() {
-  platform_.PumpEvents();
+  platform_.screen.PumpEvents();
   CommandLineStage();
-  platform_.PumpEvents();
+  platform_.screen.PumpEvents();
   if (SourcePath.empty() || DestPath.empty()) UsageExit();
   DecisionStage();
   WindowStage();
@@ -16,28 +16,33 @@ void F_Main::Form_Load() {
 }
 
 void F_Main::UsageExit() {
-  platform_.ShowMessage(texts::kUsage, MessageStyle::Information, std::nullopt);
-  platform_.End(kExitUsage);
+  platform_.screen.ShowMessage(texts::kUsage, MessageStyle::Information, std::nullopt);
+  platform_.process.End(kExitUsage);
   std::abort();  // guards against an End that returns: nothing may run on
 }
 
-bool F_Main::FileExists(const std::string& path) {
+std::optional<FileStatus> F_Main::Examine(const std::string& path) {
   try {
-    return (platform_.FileAttributes(path) & kAttributeDirectory) == 0;
+    return platform_.files.Stat(path);
   } catch (const PlatformError&) {
-    return false;
+    return std::nullopt;
   }
 }
 
-void RunQuennel(Platform& platform, std::chrono::milliseconds busyWaitLimit) {
+bool F_Main::FileExists(const std::string& path) {
+  const auto status = Examine(path);
+  return status && !status->folder;
+}
+
+void RunQuennel(Platform platform, std::chrono::milliseconds busyWaitLimit) {
   try {
     F_Main form(platform, busyWaitLimit);
     form.Form_Load();
   } catch (const std::exception& failure) {
-    platform.ShowMessage(texts::kFailureHeading + F_Main::LineBreak() + failure.what(), MessageStyle::Critical,
-                         texts::kProgramTitle);
+    platform.screen.ShowMessage(texts::kFailureHeading + F_Main::LineBreak() + failure.what(),
+                                MessageStyle::Critical, texts::kProgramTitle);
   }
-  platform.End(kExitFailure);
+  platform.process.End(kExitFailure);
   std::abort();  // guards against an End that returns: nothing may run on
 }
 

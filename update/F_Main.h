@@ -24,6 +24,9 @@ inline constexpr std::chrono::milliseconds kBusyWaitLimit{60'000};
 inline constexpr std::chrono::milliseconds kSetAsideGrace{2'000};
 /// How long a start refused as busy (a writer finishing) is tried again.
 inline constexpr std::chrono::milliseconds kStartBusyLimit{2'000};
+/// How long a start that finds no program is tried again: another run may
+/// be between setting the old version aside and putting the new one in.
+inline constexpr std::chrono::milliseconds kStartMissingLimit{300};
 
 /// The three fields the command line fills.
 struct CommandLineFields {
@@ -39,23 +42,23 @@ std::optional<CommandLineFields> ParseCommandLine(std::string_view tail);
 /// One of the progress window's two labels.
 class Label {
 public:
-  Label(Platform& platform, int index) : platform_(&platform), index_(index) {}
-  void SetText(const std::string& text) { platform_->SetLabelText(index_, text); }
+  Label(Screen& screen, int index) : screen_(&screen), index_(index) {}
+  void SetText(const std::string& text) { screen_->SetLabelText(index_, text); }
 
 private:
-  Platform* platform_;
+  Screen* screen_;
   int index_;
 };
 
 /// Start-up's one runner: creates F_Main and runs its load handler; a
 /// failure that nothing handled becomes the failure report, and the process
 /// ends with kExitFailure.
-[[noreturn]] void RunQuennel(Platform& platform, std::chrono::milliseconds busyWaitLimit = kBusyWaitLimit);
+[[noreturn]] void RunQuennel(Platform platform, std::chrono::milliseconds busyWaitLimit = kBusyWaitLimit);
 
 class F_Main {
 public:
-  explicit F_Main(Platform& platform, std::chrono::milliseconds busyWaitLimit = kBusyWaitLimit)
-      : E{{Label(platform, 0), Label(platform, 1)}}, platform_(platform), busyWaitLimit_(busyWaitLimit) {}
+  explicit F_Main(Platform platform, std::chrono::milliseconds busyWaitLimit = kBusyWaitLimit)
+      : E{{Label(platform.screen, 0), Label(platform.screen, 1)}}, platform_(platform), busyWaitLimit_(busyWaitLimit) {}
 
   /// Runs every stage; ends the process through the platform.
   void Form_Load();
@@ -80,14 +83,17 @@ private:
   void WindowStage();
   void ReplacementStage();
   /// True when the installed program must be replaced: the source is a
-  /// file, and the destination is missing or strictly older.
+  /// file, and the destination is missing or strictly older. One question
+  /// to the file system per path.
   bool ReplacementDue();
+  /// What the file system says of `path`; nothing when it cannot be queried.
+  std::optional<FileStatus> Examine(const std::string& path);
   /// Copies the new version and puts it in place, waiting while the
   /// destination is busy.
   void InstallNewVersion();
   void ShowCopyError(const std::string& errorText, const std::string& copyContext);
 
-  Platform& platform_;
+  Platform platform_;
   std::chrono::milliseconds busyWaitLimit_;
 };
 

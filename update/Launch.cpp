@@ -6,13 +6,20 @@
 namespace quennel {
 
 void F_Main::LaunchTarget(bool withMarker) {
-  platform_.PumpEvents();
+  platform_.screen.PumpEvents();
   if (withMarker) ExtraArgs += std::string(" ") + kMarker;
   const std::string commandLine = "\"" + DestPath + "\" " + ExtraArgs;
-  // A writer outside Quennel may be finishing with the file: give it a moment.
-  RetryWhileBusy(platform_, kStartBusyLimit, [&] { platform_.StartProgram(commandLine, WindowMode::Normal); });
-  platform_.SetPointer(PointerShape::Default);
-  platform_.End(kExitStarted);
+  try {
+    // A writer outside Quennel may be finishing with the file, or another
+    // run putting it back: give them a moment.
+    RetryWhileBusy(platform_, {kStartBusyLimit, kStartMissingLimit},
+                   [&] { platform_.process.StartProgram(commandLine, WindowMode::Normal); });
+  } catch (const PlatformError& failure) {
+    // The report names the program that could not be started.
+    throw PlatformError(failure.what() + LineBreak() + "\"" + DestPath + "\"");
+  }
+  platform_.screen.SetPointer(PointerShape::Default);
+  platform_.process.End(kExitStarted);
   std::abort();  // guards against an End that returns: nothing may run on
 }
 

@@ -5,7 +5,7 @@
 namespace quennel {
 
 void F_Main::ReplacementStage() {
-  platform_.PumpEvents();
+  platform_.screen.PumpEvents();
   bool CopyOk = true;
   const std::string CopyContext = texts::kCopyContext + SourcePath + ", " + DestPath;
 
@@ -22,7 +22,7 @@ void F_Main::ReplacementStage() {
   // One run at a time replaces a destination; the others wait here.
   std::unique_ptr<DestinationLock> lock;
   handled([&] {
-    lock = RetryWhileBusy(platform_, busyWaitLimit_, [&] { return platform_.LockDestination(DestPath); });
+    lock = RetryWhileBusy(platform_, {busyWaitLimit_}, [&] { return platform_.files.LockDestination(DestPath); });
   });
   // The lock is let go before the start, so the next run finds the new version.
   const auto launch = [&](bool withMarker) {
@@ -33,9 +33,9 @@ void F_Main::ReplacementStage() {
   // The run we waited for may have put this very version in.
   if (!ReplacementDue()) launch(true);
 
-  handled([&] { platform_.PlayBeep(); });
+  handled([&] { platform_.screen.PlayBeep(); });
   handled([&] { InstallNewVersion(); });
-  if (CopyOk) handled([&] { platform_.PlayBeep(); });
+  if (CopyOk) handled([&] { platform_.screen.PlayBeep(); });
   launch(!CopyOk);
 }
 
@@ -45,27 +45,23 @@ void F_Main::InstallNewVersion() {
   // leaves a missing or truncated program behind.
   CopyMeter meter(platform_);
   const auto staged =
-      platform_.StageCopy(SourcePath, DestPath, [&](std::uint64_t copied, std::uint64_t total) {
+      platform_.files.StageCopy(SourcePath, DestPath, [&](std::uint64_t copied, std::uint64_t total) {
         meter.Update(copied, total);
-        platform_.PumpEvents();
+        platform_.screen.PumpEvents();
       });
   // The installed program may be open or running: wait for it, within reason.
-  const auto busySince = platform_.Now();
-  RetryWhileBusy(platform_, busyWaitLimit_, [&] {
-    try {
-      staged->Commit();
-    } catch (const BusyError& busy) {
-      // A running program may just be closing; past a short grace it is set
-      // aside, and the instances others keep open go on from there.
-      if (!busy.CanSetAside() || platform_.Now() - busySince < kSetAsideGrace) throw;
-      staged->CommitSettingAside();
-    }
+  // A running program may just be closing; past a short grace it is set
+  // aside, and the instances others keep open go on from there.
+  const auto busySince = platform_.process.Now();
+  RetryWhileBusy(platform_, {busyWaitLimit_}, [&] {
+    const bool graceOver = platform_.process.Now() - busySince >= kSetAsideGrace;
+    staged->Commit(graceOver ? RunningProgram::SetAside : RunningProgram::Wait);
   });
 }
 
 void F_Main::ShowCopyError(const std::string& errorText, const std::string& copyContext) {
-  platform_.ShowMessage(errorText + LineBreak() + copyContext, MessageStyle::Warning,
-                        platform_.ExecutableName());
+  platform_.screen.ShowMessage(errorText + LineBreak() + copyContext, MessageStyle::Warning,
+                               platform_.process.ExecutableName());
 }
 
 }  // namespace quennel

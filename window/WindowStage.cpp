@@ -3,10 +3,10 @@
 namespace quennel {
 
 void F_Main::WindowStage() {
-  platform_.SetPointer(PointerShape::Busy);
+  platform_.screen.SetPointer(PointerShape::Busy);
   E[0].SetText(texts::kInstalling + DestPath);
   E[1].SetText(texts::kCopying + SourcePath + texts::kCopyingInto + DestPath + texts::kCopyingEnd);
-  platform_.ShowProgressWindow();
+  platform_.screen.ShowProgressWindow();
 }
 
 }  // namespace quennel

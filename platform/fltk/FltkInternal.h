@@ -18,9 +18,6 @@ std::string WrapText(std::string_view text, int font, int size, int width);
 /// FLTK reads '@' in labels as a symbol; doubling it shows it as typed.
 std::string EscapeLabel(std::string_view text);
 
-/// "\r\n" (and a lone '\r') become '\n'.
-std::string PlainLineBreaks(std::string_view text);
-
 /// True once the display connection has broken; nothing may use it then.
 bool ConnectionLost();
 

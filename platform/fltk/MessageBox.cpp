@@ -11,6 +11,7 @@
 
 #include "platform/fltk/FltkInternal.h"
 #include "platform/posix/GuiModule.h"
+#include "update/LineBreaks.h"
 
 namespace quennel::fltk {
 namespace {

@@ -91,17 +91,4 @@ std::string EscapeLabel(std::string_view text) {
   return out;
 }
 
-std::string PlainLineBreaks(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\r') {
-      out += text[i];
-    } else if (i + 1 >= text.size() || text[i + 1] != '\n') {
-      out += '\n';
-    }
-  }
-  return out;
-}
-
 }  // namespace quennel::fltk

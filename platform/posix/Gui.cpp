@@ -11,6 +11,7 @@
 
 #include "platform/posix/GuiModule.h"
 #include "platform/posix/PosixPlatform.h"
+#include "update/LineBreaks.h"
 #include "update/Texts.h"
 
 namespace quennel {
@@ -49,16 +50,6 @@ void WriteError(const std::string& text) {
   }
 }
 
-/// CR LF becomes a plain line break on a terminal.
-std::string PlainLines(const std::string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    out += text[i];
-  }
-  return out;
-}
-
 }  // namespace
 
 const QuennelGui* Gui::Module() {
@@ -70,11 +61,11 @@ const QuennelGui* Gui::Module() {
   if (tried_) return nullptr;
   tried_ = true;
   if (!DisplayNamed()) return nullptr;
-  if (modulePath_.empty()) modulePath_ = FindModule();
-  if (modulePath_.empty()) return nullptr;
+  const std::string modulePath = FindModule();
+  if (modulePath.empty()) return nullptr;
   UseUserLocale();  // the window's texts and input follow it
   // A missing module or missing GUI libraries mean headless, not failure.
-  void* handle = dlopen(modulePath_.c_str(), RTLD_NOW | RTLD_LOCAL);
+  void* handle = dlopen(modulePath.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle) return nullptr;
   auto entry = reinterpret_cast<QuennelGuiEntry>(dlsym(handle, "quennel_gui"));
   const QuennelGui* table = entry ? entry() : nullptr;
@@ -104,7 +95,7 @@ void Gui::Message(const std::string& text, int style, const std::string& title) 
   // out as in headless mode. A failed write is no failure of the update.
   if (auto* m = Module(); m && m->message(text.c_str(), style, title.c_str()) != 0) return;
   EndProgressLine();
-  WriteError(title + "\n" + PlainLines(text) + "\n");
+  WriteError(title + "\n" + PlainLineBreaks(text) + "\n");
 }
 
 void Gui::Beep() {

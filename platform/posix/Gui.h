@@ -12,9 +12,7 @@ namespace quennel {
 
 class Gui {
 public:
-  /// `modulePath`: the window module's file; empty looks where the install
-  /// put it relative to the executable, then beside the executable.
-  explicit Gui(std::string modulePath = {}) : modulePath_(std::move(modulePath)) {}
+  Gui() = default;
   Gui(const Gui&) = delete;
   Gui& operator=(const Gui&) = delete;
 
@@ -40,7 +38,6 @@ private:
   /// Ends an unfinished progress line, so what follows starts on its own.
   void EndProgressLine();
 
-  std::string modulePath_;
   bool tried_ = false;
   const QuennelGui* module_ = nullptr;
   bool connected_ = false;

@@ -59,17 +59,10 @@ std::string PosixPlatform::CommandTail() { return TailFromArguments(args_); }
 
 void PosixPlatform::PumpEvents() { gui_.Pump(); }
 
-std::uint32_t PosixPlatform::FileAttributes(const std::string& path) {
+FileStatus PosixPlatform::Stat(const std::string& path) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) ThrowSystemError(errno);
-  return S_ISDIR(st.st_mode) ? kAttributeDirectory : 0;
-}
-
-FileStamp PosixPlatform::FileModified(const std::string& path) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) ThrowSystemError(errno);
-  return FileStamp{static_cast<std::int64_t>(st.st_mtim.tv_sec),
-                   static_cast<std::int32_t>(st.st_mtim.tv_nsec)};
+  return {S_ISDIR(st.st_mode), StampOf(st.st_mtim)};
 }
 
 void PosixPlatform::Pause(std::chrono::milliseconds duration) {
@@ -86,20 +79,6 @@ std::chrono::steady_clock::time_point PosixPlatform::Now() {
 void PosixPlatform::StartProgram(const std::string& commandLine, WindowMode /*mode*/) {
   const LaunchCommand command = SplitLaunchCommand(commandLine);
   const char* program = command.program.c_str();
-  // The report names the program that could not be started.
-  const auto fail = [&](int error) {
-    UseUserLocale();
-    const std::string text = std::string(std::strerror(error)) + "\r\n\"" + command.program + "\"";
-    // Still open for writing somewhere: worth another try.
-    if (error == ETXTBSY) throw BusyError(text);
-    throw PlatformError(text);
-  };
-  // Find what cannot be started while the window can still report it.
-  struct stat st;
-  if (stat(program, &st) != 0) fail(errno);
-  if (S_ISDIR(st.st_mode)) fail(EISDIR);
-  if (access(program, X_OK) != 0) fail(errno);
-
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(program));
   for (const std::string& arg : command.args) argv.push_back(const_cast<char*>(arg.c_str()));
@@ -111,9 +90,17 @@ void PosixPlatform::StartProgram(const std::string& commandLine, WindowMode /*mo
   std::fflush(nullptr);
   RestoreBrokenPipes();
   execv(program, argv.data());
-  const int error = errno;
+  int error = errno;
   IgnoreBrokenPipes();
-  fail(error);
+  // Only now, on the way to the report, is the program looked at: a plain
+  // start asks nothing more of the file system than the exec.
+  struct stat st;
+  if (error == EACCES && stat(program, &st) == 0 && S_ISDIR(st.st_mode)) error = EISDIR;
+  UseUserLocale();
+  // Still open for writing somewhere, or not there yet: worth another try.
+  if (error == ETXTBSY) throw BusyError(std::strerror(error));
+  if (error == ENOENT) throw MissingError(std::strerror(error));
+  throw PlatformError(std::strerror(error));
 }
 
 void PosixPlatform::ShowMessage(const std::string& text, MessageStyle style,

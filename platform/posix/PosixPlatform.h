@@ -2,6 +2,7 @@
 /// The Platform of POSIX systems: files through stat/open/rename, the start
 /// through execv, and the window through a module loaded on first use.
 
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -10,21 +11,25 @@
 
 namespace quennel {
 
-class PosixPlatform : public Platform {
+class PosixPlatform final : public Files, public Process, public Screen {
 public:
   /// `args` are the program's arguments, its own name excluded.
   explicit PosixPlatform(std::vector<std::string> args);
 
-  std::string CommandTail() override;
-  void PumpEvents() override;
-  std::uint32_t FileAttributes(const std::string& path) override;
-  FileStamp FileModified(const std::string& path) override;
+  FileStatus Stat(const std::string& path) override;
   std::unique_ptr<DestinationLock> LockDestination(const std::string& destination) override;
   std::unique_ptr<StagedCopy> StageCopy(const std::string& source, const std::string& destination,
                                         const CopyProgress& progress) override;
+
+  std::string CommandTail() override;
   void Pause(std::chrono::milliseconds duration) override;
   std::chrono::steady_clock::time_point Now() override;
   void StartProgram(const std::string& commandLine, WindowMode mode) override;
+  std::string ExecutableName() override;
+  std::string ProgramSuffix() override;
+  [[noreturn]] void End(int status) override;
+
+  void PumpEvents() override;
   void ShowMessage(const std::string& text, MessageStyle style,
                    const std::optional<std::string>& title) override;
   void SetLabelText(int index, const std::string& text) override;
@@ -32,14 +37,19 @@ public:
   void ShowCopyProgress(double fraction) noexcept override;
   void PlayBeep() override;
   void SetPointer(PointerShape shape) override;
-  std::string ExecutableName() override;
-  std::string ProgramSuffix() override;
-  [[noreturn]] void End(int status) override;
+
+  /// All three parts, for the stages.
+  Platform Parts() { return {*this, *this, *this}; }
 
 private:
   std::vector<std::string> args_;
   Gui gui_;
 };
+
+/// A time as the stages compare it.
+inline FileStamp StampOf(const timespec& time) {
+  return {static_cast<std::int64_t>(time.tv_sec), static_cast<std::int32_t>(time.tv_nsec)};
+}
 
 /// A PlatformError carrying strerror's text for `error` (in the user's locale).
 [[noreturn]] void ThrowSystemError(int error);

@@ -25,7 +25,8 @@
 #include "platform/posix/Fd.h"
 #include "platform/posix/Identity.h"
 #include "platform/posix/PosixPlatform.h"
-#include "platform/posix/StoredTime.h"
+#include "update/OwnNames.h"
+#include "update/StoredTime.h"
 #include "update/Texts.h"
 
 namespace quennel {
@@ -63,27 +64,8 @@ Target OpenTarget(const std::string& destination) {
   return target;
 }
 
-/// Staging files of `name` are `.NAME.quennel~XXXXXX`. Where that would
-/// pass the longest name a folder entry may have, NAME is cut (never inside
-/// a UTF-8 character) and tagged with a hash of the whole name,
-/// `.NA~1a2b3c4d.quennel~XXXXXX`, so that it fits and stays the name's own.
-std::string StagingPrefix(const std::string& name) {
-  constexpr size_t kAdded = 10 + kStagingRandom;  // ".", ".quennel~" and the random letters
-  if (name.size() + kAdded <= NAME_MAX) return "." + name + ".quennel~";
-  std::uint32_t hash = 2166136261u;  // FNV-1a
-  for (const unsigned char c : name) hash = (hash ^ c) * 16777619u;
-  char tag[16];
-  std::snprintf(tag, sizeof tag, "~%08x", static_cast<unsigned>(hash));
-  size_t keep = NAME_MAX - kAdded - std::strlen(tag);
-  while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
-  std::string prefix = ".";
-  return prefix.append(name, 0, keep).append(tag).append(".quennel~");
-}
-
-bool IsStagingName(const std::string& candidate, const std::string& name) {
-  const std::string prefix = StagingPrefix(name);
-  return candidate.size() == prefix.size() + kStagingRandom && candidate.starts_with(prefix);
-}
+/// Staging files are hidden: `.NAME.quennel~XXXXXX`.
+constexpr OwnFileKind kStaging{".", kStagingRandom, ""};
 
 std::string RandomSuffix() {
   static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
@@ -111,7 +93,7 @@ void RemoveStaleStaging(const Target& target) {
     return;
   }
   while (const dirent* entry = readdir(dir)) {
-    if (!IsStagingName(entry->d_name, target.name)) continue;
+    if (!IsOwnFileName(entry->d_name, target.name, kStaging, NameUnits::Bytes)) continue;
     struct stat st;
     // Never a folder or a link that merely looks like one of ours.
     if (fstatat(target.folder.get(), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
@@ -152,6 +134,24 @@ int CopyContents(int in, int out, std::uint64_t total, const CopyProgress& progr
   }
 }
 
+/// Gives the open file `fd` the modification time `wanted`, kept at least
+/// that new; its access time becomes now. Returns 0 or an errno value.
+int StoreTime(int fd, const timespec& wanted) {
+  // Every store names the access time too: some FUSE drivers (exFAT) drop
+  // a change made with UTIME_OMIT.
+  timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  int error = 0;
+  KeepTimeAtLeast(StampOf(wanted), [&](FileStamp time) -> std::optional<FileStamp> {
+    const timespec times[2] = {now, {static_cast<time_t>(time.seconds), time.nanoseconds}};
+    struct stat st;
+    if (futimens(fd, times) == 0 && fstat(fd, &st) == 0) return StampOf(st.st_mtim);
+    error = errno;
+    return std::nullopt;
+  });
+  return error;
+}
+
 /// The change time too: a rewrite in place that puts the old modification
 /// time back still moves it, and nobody can set it.
 bool SameVersion(const struct stat& a, const struct stat& b) {
@@ -182,10 +182,8 @@ public:
     if (!committed_) unlinkat(target_.folder.get(), name_.c_str(), 0);
   }
 
-  /// A rename replaces a running program here, so Commit never asks for this.
-  void CommitSettingAside() override { Commit(); }
-
-  void Commit() override {
+  /// A rename replaces a running program here: nothing to set aside.
+  void Commit(RunningProgram) override {
     // The rename moves whatever the name holds: if anything took the name
     // from our copy (a file, a link), it must not become the program.
     if (!IsStillOurs()) throw PlatformError(texts::kStagingReplaced);
@@ -245,7 +243,7 @@ std::unique_ptr<StagedCopy> PosixPlatform::StageCopy(const std::string& source, 
   // Created exclusively and never through a link: a name already taken, by
   // anything, is left alone and another is tried.
   for (int attempt = 0; attempt < 100 && out.get() < 0; ++attempt) {
-    name = StagingPrefix(target.name) + RandomSuffix();
+    name = OwnFileName(target.name, kStaging, RandomSuffix(), NameUnits::Bytes);
     out.reset(openat(folder, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (out.get() < 0 && errno != EEXIST) ThrowSystemError(errno);
   }

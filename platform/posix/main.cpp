@@ -35,5 +35,5 @@ int main(int argc, char** argv) {
     return written ? 0 : kExitFailure;
   }
   PosixPlatform platform(std::vector<std::string>(argv + 1, argv + argc));
-  RunQuennel(platform);
+  RunQuennel(platform.Parts());
 }

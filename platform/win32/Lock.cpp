@@ -10,6 +10,7 @@
 #include "platform/win32/SystemError.h"
 #include "platform/win32/Text.h"
 #include "platform/win32/Win32Platform.h"
+#include "update/OwnNames.h"
 
 namespace quennel::win32 {
 namespace {
@@ -27,14 +28,6 @@ public:
 private:
   HANDLE mutex_;
 };
-
-std::uint64_t Fnv1a(const std::wstring& text, std::uint64_t hash) {
-  for (wchar_t unit : text) {
-    hash = (hash ^ (unit & 0xFF)) * 0x100000001B3ull;
-    hash = (hash ^ (unit >> 8)) * 0x100000001B3ull;
-  }
-  return hash;
-}
 
 std::wstring Hex(std::uint64_t value) {
   std::wstring digits(16, L'0');
@@ -83,11 +76,17 @@ std::wstring LockName(const std::wstring& target) {
   // The same file under any spelling of its path gets the same lock.
   std::wstring folded = target;
   CharUpperBuffW(folded.data(), static_cast<DWORD>(folded.size()));
-  return L"quennel-" + Hex(Fnv1a(folded, 0xCBF29CE484222325ull)) + Hex(Fnv1a(folded, 0x84222325CBF29CE4ull));
+  const std::string bytes = Utf8(folded);
+  return L"quennel-" + Hex(Fnv1a(bytes)) + Hex(Fnv1a(bytes, 0x84222325CBF29CE4ull));
 }
 
 std::unique_ptr<DestinationLock> Win32Platform::LockDestination(const std::string& destination) {
-  const std::wstring target = ResolveTarget(Wide(destination));
+  std::wstring target;
+  try {
+    target = ResolveTarget(Wide(destination));
+  } catch (const PlatformError&) {
+    return nullptr;  // the copy will meet the same problem and report it
+  }
   const std::wstring name = LockName(target);
   HANDLE mutex = OpenShared(L"Global\\" + name);
   if (!mutex) mutex = OpenShared(L"Local\\" + name);

@@ -2,36 +2,19 @@
 
 #include <windows.h>
 
-#include <cwctype>
-
 #include "platform/win32/Handle.h"
 #include "platform/win32/SystemError.h"
+#include "platform/win32/Text.h"
+#include "update/OwnNames.h"
 
 namespace quennel::win32 {
 namespace {
 
-constexpr wchar_t kMark[] = L".quennel~";
-constexpr size_t kMarkLength = sizeof kMark / sizeof kMark[0] - 1;
 constexpr size_t kRandomLength = 16;
-constexpr size_t kEndLength = 4;
+constexpr OwnFileKind kStaging{"", kRandomLength, ".tmp"};
+constexpr OwnFileKind kSetAside{"", kRandomLength, ".old"};
 
-const wchar_t* End(Kind kind) { return kind == Kind::Staging ? L".tmp" : L".old"; }
-
-/// The part of `name` that goes into a name of Quennel's, never ending
-/// inside a surrogate pair.
-std::wstring NamePart(const std::wstring& name) {
-  const size_t room = kMaxNameLength - kMarkLength - kRandomLength - kEndLength;
-  if (name.size() <= room) return name;
-  size_t cut = room;
-  if (IS_HIGH_SURROGATE(name[cut - 1])) --cut;
-  return name.substr(0, cut);
-}
-
-bool StartsWith(const std::wstring& text, const std::wstring& start) {
-  return text.size() >= start.size() &&
-         CompareStringOrdinal(text.c_str(), static_cast<int>(start.size()), start.c_str(),
-                              static_cast<int>(start.size()), TRUE) == CSTR_EQUAL;
-}
+const OwnFileKind& KindOf(Kind kind) { return kind == Kind::Staging ? kStaging : kSetAside; }
 
 }  // namespace
 
@@ -85,18 +68,17 @@ std::wstring ResolveTarget(const std::wstring& destination) {
   }
 }
 
-std::wstring QuennelNameStart(const std::wstring& name) { return NamePart(name) + kMark; }
+std::wstring QuennelNameStart(const std::wstring& name) {
+  // Both kinds share their start: one search finds them all.
+  return Wide(OwnFilePrefix(Utf8(name), kStaging, NameUnits::Utf16));
+}
 
 std::wstring QuennelName(const std::wstring& name, Kind kind, const std::wstring& random) {
-  return QuennelNameStart(name) + random + End(kind);
+  return Wide(OwnFileName(Utf8(name), KindOf(kind), Utf8(random), NameUnits::Utf16));
 }
 
 bool IsQuennelName(const std::wstring& candidate, const std::wstring& name, Kind kind) {
-  const std::wstring start = QuennelNameStart(name);
-  if (candidate.size() != start.size() + kRandomLength + kEndLength || !StartsWith(candidate, start)) return false;
-  for (size_t k = start.size(); k < start.size() + kRandomLength; ++k)
-    if (!iswxdigit(candidate[k])) return false;
-  return candidate.compare(candidate.size() - kEndLength, kEndLength, End(kind)) == 0;
+  return IsOwnFileName(Utf8(candidate), Utf8(name), KindOf(kind), NameUnits::Utf16);
 }
 
 std::wstring RandomHex() {

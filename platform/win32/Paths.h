@@ -27,13 +27,10 @@ std::wstring ResolveTarget(const std::wstring& destination);
 /// version set aside while it still runs.
 enum class Kind { Staging, SetAside };
 
-/// Longest file name a folder takes (NTFS, FAT32 long names, exFAT).
-inline constexpr size_t kMaxNameLength = 255;
-
-/// `NAME.quennel~<16 hex digits>.tmp` (or `.old`), with NAME cut short
-/// where the whole would not fit in one file name.
+/// `NAME.quennel~<16 hex digits>.tmp` (or `.old`), NAME cut short and
+/// tagged where the whole would not fit in one file name.
 std::wstring QuennelName(const std::wstring& name, Kind kind, const std::wstring& random);
-/// Whether `candidate` is one of the names QuennelName gives for `name`.
+/// Whether `candidate` is, exactly, one of the names QuennelName gives for `name`.
 bool IsQuennelName(const std::wstring& candidate, const std::wstring& name, Kind kind);
 /// The start every such name shares, for a folder search.
 std::wstring QuennelNameStart(const std::wstring& name);

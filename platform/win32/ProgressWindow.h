@@ -30,11 +30,6 @@ public:
 
   /// The window once created, else null.
   HWND Handle() const { return window_; }
-  /// The progress-bar control once shown, else null.
-  HWND Bar() const { return bar_; }
-  const std::wstring& Label(int index) const { return texts_.at(index); }
-  /// The dots per inch the window was laid out for.
-  int Dpi() const { return dpi_; }
 
 private:
   bool Create();

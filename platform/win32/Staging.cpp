@@ -14,6 +14,7 @@
 #include "platform/win32/SystemError.h"
 #include "platform/win32/Text.h"
 #include "platform/win32/Win32Platform.h"
+#include "update/StoredTime.h"
 #include "update/Texts.h"
 
 namespace quennel::win32 {
@@ -29,7 +30,6 @@ constexpr DWORD kKeptAttributes =
 std::uint64_t TicksOf(const FILETIME& time) {
   return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
-FILETIME TimeOf(std::uint64_t ticks) { return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)}; }
 
 bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
   return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
@@ -75,8 +75,7 @@ void CopySecurity(const std::wstring& installed, HANDLE file) {
 
 class Win32StagedCopy final : public StagedCopy {
 public:
-  Win32StagedCopy(Win32Platform& platform, std::wstring target)
-      : platform_(platform), target_(std::move(target)), where_(SplitPath(target_)) {}
+  explicit Win32StagedCopy(std::wstring target) : target_(std::move(target)), where_(SplitPath(target_)) {}
 
   ~Win32StagedCopy() override {
     if (committed_ || path_.empty()) return;
@@ -108,18 +107,18 @@ public:
       kept_ = installed & kKeptAttributes;
       CopySecurity(target_, file_.get());
     }
-    KeepTimeAtLeast(TicksOf(before.ftLastWriteTime), [&](std::uint64_t ticks) {
-      const FILETIME time = TimeOf(ticks);
+    KeepTimeAtLeast(StampOf(before.ftLastWriteTime), [&](FileStamp wanted) -> std::optional<FileStamp> {
+      const FILETIME time = FileTimeOf(wanted);
       if (!SetFileTime(file_.get(), nullptr, nullptr, &time)) ThrowLastError();
       FILETIME stored;
       if (!GetFileTime(file_.get(), nullptr, nullptr, &stored)) ThrowLastError();
-      return TicksOf(stored);
+      return StampOf(stored);
     });
     if (!FlushFileBuffers(file_.get())) ThrowLastError();
     CloseForWriting();
   }
 
-  void Commit() override {
+  void Commit(RunningProgram running) override {
     // A read-only installed copy would refuse the rename; the new file gets
     // the attribute back once in place.
     const DWORD attributes = GetFileAttributesW(target_.c_str());
@@ -129,30 +128,26 @@ public:
     if (RenameByHandle(file_.get(), target_, true)) return Finish();
     const DWORD error = GetLastError();
     if (unlocked) SetFileAttributesW(target_.c_str(), attributes);
-    ThrowRefusal(error, attributes);
+    if (Refused(error, attributes) != Refusal::Running || running == RunningProgram::Wait)
+      ThrowRefusal(error, attributes);
+    SetAside();
   }
 
-  void CommitSettingAside() override {
+private:
+  /// The installed copy is a running program's image: it moves aside,
+  /// where its instances go on, and the new file takes its name.
+  void SetAside() {
     Handle old(CreateFileW(target_.c_str(), DELETE | SYNCHRONIZE, kShareAll, nullptr, OPEN_EXISTING,
                            FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!old.valid()) ThrowRefusal(GetLastError(), GetFileAttributesW(target_.c_str()));
-    std::wstring aside;
     bool moved = false;
     for (int attempt = 0; attempt < 16 && !moved; ++attempt) {
-      aside = where_.folder + QuennelName(where_.name, Kind::SetAside, RandomHex());
-      moved = RenameByHandle(old.get(), aside, false);
+      moved = ReplaceSettingAside(old.get(), file_.get(), target_,
+                                  where_.folder + QuennelName(where_.name, Kind::SetAside, RandomHex()));
       if (!moved && GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS)
         ThrowRefusal(GetLastError(), GetFileAttributesW(target_.c_str()));
     }
     if (!moved) ThrowSystemError(ERROR_FILE_EXISTS);
-    // The name is empty from here until the new file takes it.
-    try {
-      platform_.BetweenRenames();
-      if (!RenameByHandle(file_.get(), target_, false)) ThrowLastError();
-    } catch (...) {
-      RenameByHandle(old.get(), target_, false);
-      throw;
-    }
     Finish();
     // Gone at once when nobody runs it any more; else a later replacement
     // clears it.
@@ -160,7 +155,6 @@ public:
     SetFileInformationByHandle(old.get(), FileDispositionInfo, &gone, sizeof gone);
   }
 
-private:
   void Create() {
     for (int attempt = 0; attempt < 16 && !file_.valid(); ++attempt) {
       path_ = where_.folder + QuennelName(where_.name, Kind::Staging, RandomHex());
@@ -212,25 +206,21 @@ private:
     file_.reset();
   }
 
-  [[noreturn]] void ThrowRefusal(DWORD error, DWORD attributes) {
+  /// What refused the rename with `error`: opening the destination for
+  /// delete access tells a running image from an open file.
+  Refusal Refused(DWORD error, DWORD attributes) const {
     DWORD openError = 0;
-    {
-      Handle probe(CreateFileW(target_.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-      if (!probe.valid()) openError = GetLastError();
-    }
-    switch (ClassifyRefusal(error, attributes, openError)) {
-      case Refusal::Lasting:
-        ThrowSystemError(error);
-      case Refusal::Busy:
-        throw BusyError(SystemText(error));
-      case Refusal::Running:
-        break;
-    }
-    throw BusyError(SystemText(error), true);
+    Handle probe(CreateFileW(target_.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!probe.valid()) openError = GetLastError();
+    return ClassifyRefusal(error, attributes, openError);
   }
 
-  Win32Platform& platform_;
+  [[noreturn]] void ThrowRefusal(DWORD error, DWORD attributes) {
+    if (Refused(error, attributes) == Refusal::Lasting) ThrowSystemError(error);
+    throw BusyError(SystemText(error));
+  }
+
   const std::wstring target_;  // where the installed program lives, extended form
   const Split where_;
   std::wstring path_;  // the staging file, once created
@@ -259,18 +249,6 @@ Refusal ClassifyRefusal(DWORD renameError, DWORD destinationAttributes, DWORD de
   }
 }
 
-std::uint64_t KeepTimeAtLeast(std::uint64_t wanted, const std::function<std::uint64_t(std::uint64_t)>& store) {
-  // 100 ns ticks: 10 ms (exFAT), 1 s, 2 s (FAT).
-  constexpr std::uint64_t kSteps[] = {100'000, 10'000'000, 20'000'000};
-  std::uint64_t kept = store(wanted);
-  for (std::uint64_t step : kSteps) {
-    if (kept >= wanted) break;
-    const std::uint64_t up = (wanted / step + (wanted % step != 0)) * step;
-    kept = store(up);
-  }
-  return kept;
-}
-
 bool RenameByHandle(HANDLE file, const std::wstring& to, bool replace) {
   const DWORD bytes = static_cast<DWORD>(sizeof(FILE_RENAME_INFO) + to.size() * sizeof(wchar_t));
   std::vector<unsigned char> buffer(bytes);
@@ -280,6 +258,16 @@ bool RenameByHandle(HANDLE file, const std::wstring& to, bool replace) {
   info->FileNameLength = static_cast<DWORD>(to.size() * sizeof(wchar_t));
   to.copy(info->FileName, to.size());
   return SetFileInformationByHandle(file, FileRenameInfo, info, bytes);
+}
+
+bool ReplaceSettingAside(HANDLE installed, HANDLE replacement, const std::wstring& target,
+                         const std::wstring& aside) {
+  if (!RenameByHandle(installed, aside, false)) return false;
+  // The name is empty from here until the new file takes it.
+  if (RenameByHandle(replacement, target, false)) return true;
+  const DWORD error = GetLastError();
+  RenameByHandle(installed, target, false);
+  ThrowSystemError(error);
 }
 
 std::unique_ptr<StagedCopy> Win32Platform::StageCopy(const std::string& source, const std::string& destination,
@@ -293,7 +281,7 @@ std::unique_ptr<StagedCopy> Win32Platform::StageCopy(const std::string& source, 
   if (!GetFileInformationByHandle(in.get(), &before)) ThrowLastError();
   if (before.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ThrowSystemError(ERROR_ACCESS_DENIED);
 
-  auto staged = std::make_unique<Win32StagedCopy>(*this, ResolveTarget(Wide(destination)));
+  auto staged = std::make_unique<Win32StagedCopy>(ResolveTarget(Wide(destination)));
   staged->Fill(in.get(), before, sourcePath, progress);
   return staged;
 }

@@ -4,8 +4,6 @@
 
 #include <windows.h>
 
-#include <cstdint>
-#include <functional>
 #include <string>
 
 namespace quennel::win32 {
@@ -24,14 +22,15 @@ enum class Refusal {
 /// violation, and a permission refusal gives "access denied" again.
 Refusal ClassifyRefusal(DWORD renameError, DWORD destinationAttributes, DWORD deleteOpenError);
 
-/// Gives a file `wanted` as its time through `store`, which sets a time and
-/// returns what the file system kept. Where it keeps less (FAT's 2 s,
-/// exFAT's 10 ms), the smallest later time it keeps is stored instead, so
-/// the file never looks older than `wanted`. Returns the time kept.
-std::uint64_t KeepTimeAtLeast(std::uint64_t wanted, const std::function<std::uint64_t(std::uint64_t)>& store);
-
 /// Renames the open file `file` to `to` (a full path), replacing what is
 /// there when `replace` is set; the handle keeps guarding the file.
 bool RenameByHandle(HANDLE file, const std::wstring& to, bool replace);
+
+/// Renames the running image `installed` (open for delete) to `aside`, then
+/// the open file `replacement` to `target`. False when the first rename
+/// fails (nothing changed; GetLastError tells why); when the second fails,
+/// the old file goes back under `target` and the second's error is thrown.
+bool ReplaceSettingAside(HANDLE installed, HANDLE replacement, const std::wstring& target,
+                         const std::wstring& aside);
 
 }  // namespace quennel::win32

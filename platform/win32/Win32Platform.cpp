@@ -11,17 +11,21 @@
 namespace quennel::win32 {
 namespace {
 
-/// How long a start tries again while the program's name is missing.
-constexpr ULONGLONG kMissingRetryMs = 300;
-constexpr DWORD kMissingRetryPauseMs = 20;
+/// 1601-01-01, where FILETIME counts from, in seconds before 1970.
+constexpr std::int64_t kEpochGap = 11'644'473'600;
 
 }  // namespace
 
 FileStamp StampOf(const FILETIME& time) {
-  // 100 ns ticks since 1601-01-01, which is 11,644,473,600 s before 1970.
   const std::uint64_t ticks = (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-  return FileStamp{static_cast<std::int64_t>(ticks / 10'000'000) - 11'644'473'600,
+  return FileStamp{static_cast<std::int64_t>(ticks / 10'000'000) - kEpochGap,
                    static_cast<std::int32_t>(ticks % 10'000'000) * 100};
+}
+
+FILETIME FileTimeOf(const FileStamp& stamp) {
+  const std::uint64_t ticks =
+      static_cast<std::uint64_t>(stamp.seconds + kEpochGap) * 10'000'000 + static_cast<std::uint64_t>(stamp.nanoseconds / 100);
+  return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
 }
 
 std::string Win32Platform::CommandTail() { return CommandTailOf(GetCommandLineW()); }
@@ -34,16 +38,10 @@ void Win32Platform::PumpEvents() {
   }
 }
 
-std::uint32_t Win32Platform::FileAttributes(const std::string& path) {
-  const DWORD attributes = GetFileAttributesW(Extended(Wide(path)).c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) ThrowLastError();
-  return attributes;
-}
-
-FileStamp Win32Platform::FileModified(const std::string& path) {
+FileStatus Win32Platform::Stat(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExW(Extended(Wide(path)).c_str(), GetFileExInfoStandard, &data)) ThrowLastError();
-  return StampOf(data.ftLastWriteTime);
+  return {(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0, StampOf(data.ftLastWriteTime)};
 }
 
 void Win32Platform::Pause(std::chrono::milliseconds duration) {
@@ -59,8 +57,7 @@ void Win32Platform::Pause(std::chrono::milliseconds duration) {
 std::chrono::steady_clock::time_point Win32Platform::Now() { return std::chrono::steady_clock::now(); }
 
 void Win32Platform::StartProgram(const std::string& commandLine, WindowMode mode) {
-  const std::string name = SplitLaunchCommand(commandLine).program;
-  const std::wstring program = Wide(name);
+  const std::wstring program = Wide(SplitLaunchCommand(commandLine).program);
   // CreateProcessW may write into the command line, so it gets a copy.
   std::wstring line = Wide(commandLine);
   std::vector<wchar_t> buffer(line.begin(), line.end());
@@ -73,20 +70,12 @@ void Win32Platform::StartProgram(const std::string& commandLine, WindowMode mode
     case WindowMode::Normal: startup.wShowWindow = SW_SHOWNORMAL; break;
   }
   PROCESS_INFORMATION process{};
-  const ULONGLONG deadline = GetTickCount64() + kMissingRetryMs;
-  while (!CreateProcessW(program.empty() ? nullptr : program.c_str(), buffer.data(), nullptr, nullptr, FALSE,
-                         0, nullptr, nullptr, &startup, &process)) {
+  if (!CreateProcessW(program.empty() ? nullptr : program.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0,
+                      nullptr, nullptr, &startup, &process)) {
     const DWORD error = GetLastError();
-    // A replacing run may be between setting the old version aside and
-    // putting the new one in: the name comes back within moments.
-    if (error == ERROR_FILE_NOT_FOUND && GetTickCount64() < deadline) {
-      Sleep(kMissingRetryPauseMs);
-      continue;
-    }
-    // The report names the program that could not be started.
-    const std::string text = SystemText(error) + "\r\n\"" + name + "\"";
-    if (error == ERROR_SHARING_VIOLATION) throw BusyError(text);
-    throw PlatformError(text);
+    if (error == ERROR_SHARING_VIOLATION) throw BusyError(SystemText(error));
+    if (error == ERROR_FILE_NOT_FOUND) throw MissingError(SystemText(error));
+    ThrowSystemError(error);
   }
   // The started program may bring its window to the front.
   AllowSetForegroundWindow(process.dwProcessId);

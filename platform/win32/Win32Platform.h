@@ -10,23 +10,29 @@
 
 namespace quennel::win32 {
 
-/// A FILETIME (1601 epoch, 100 ns ticks) as seconds and nanoseconds since 1970.
+/// A FILETIME (1601 epoch, 100 ns ticks) as seconds and nanoseconds since
+/// 1970, and back (to the 100 ns below).
 FileStamp StampOf(const FILETIME& time);
+FILETIME FileTimeOf(const FileStamp& stamp);
 
-class Win32Platform : public Platform {
+class Win32Platform final : public Files, public Process, public Screen {
 public:
   Win32Platform() = default;
 
-  std::string CommandTail() override;
-  void PumpEvents() override;
-  std::uint32_t FileAttributes(const std::string& path) override;
-  FileStamp FileModified(const std::string& path) override;
+  FileStatus Stat(const std::string& path) override;
   std::unique_ptr<DestinationLock> LockDestination(const std::string& destination) override;
   std::unique_ptr<StagedCopy> StageCopy(const std::string& source, const std::string& destination,
                                         const CopyProgress& progress) override;
+
+  std::string CommandTail() override;
   void Pause(std::chrono::milliseconds duration) override;
   std::chrono::steady_clock::time_point Now() override;
   void StartProgram(const std::string& commandLine, WindowMode mode) override;
+  std::string ExecutableName() override;
+  std::string ProgramSuffix() override;
+  [[noreturn]] void End(int status) override;
+
+  void PumpEvents() override;
   void ShowMessage(const std::string& text, MessageStyle style,
                    const std::optional<std::string>& title) override;
   void SetLabelText(int index, const std::string& text) override;
@@ -34,15 +40,9 @@ public:
   void ShowCopyProgress(double fraction) noexcept override;
   void PlayBeep() override;
   void SetPointer(PointerShape shape) override;
-  std::string ExecutableName() override;
-  std::string ProgramSuffix() override;
-  [[noreturn]] void End(int status) override;
 
-  const ProgressWindow& Window() const { return window_; }
-
-  /// Called while a running program is set aside, between its rename and
-  /// the new version's; tests make it fail there.
-  virtual void BetweenRenames() {}
+  /// All three parts, for the stages.
+  Platform Parts() { return {*this, *this, *this}; }
 
 private:
   /// The progress window when it is on screen, to own the message boxes.

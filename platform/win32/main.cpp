@@ -8,5 +8,5 @@
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   using namespace quennel;
   win32::Win32Platform platform;
-  RunQuennel(platform);
+  RunQuennel(platform.Parts());
 }

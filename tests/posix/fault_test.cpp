@@ -3,59 +3,31 @@
 /// chunks of the copy, or just before the swap) and the user's side recorded.
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "platform/WindowsQuoting.h"
 #include "platform/posix/PosixPlatform.h"
-#include "tests/RunForm.h"
-#include "update/F_Main.h"
+#include "tests/FakePlatform.h"
+#include "tests/posix/RealRun.h"
 
 namespace {
 
+using namespace quennel::testing::real;
+using quennel::testing::FakePlatform;
 namespace fs = std::filesystem;
-using quennel::F_Main;
-using quennel::PlatformError;
-using quennel::PosixPlatform;
 
 /// Big enough for three chunks, so the copy pumps events twice before its end.
 constexpr size_t kSourceSize = size_t{24} << 20;
 constexpr const char* kOldBits = "the installed program, version 1";
-constexpr const char* kSourceChanged = "Le fichier source a changé pendant la copie.";
-constexpr const char* kStagingReplaced = "La copie temporaire a été remplacée par un autre fichier.";
-
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteAll(const fs::path& path, const std::string& data) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << data;
-  chmod(path.c_str(), 0755);
-}
-
-void SetTime(const fs::path& path, time_t seconds) {
-  const timespec times[2] = {{seconds, 0}, {seconds, 0}};
-  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
-}
-
-time_t TimeOf(const fs::path& path) {
-  struct stat st {};
-  stat(path.c_str(), &st);
-  return st.st_mtim.tv_sec;
-}
 
 /// A new version whose every 8 MiB chunk differs from the others.
 std::string NewVersion(char fill) {
@@ -64,88 +36,57 @@ std::string NewVersion(char fill) {
   return bits;
 }
 
-/// The command line that starts `program` with `args`.
-std::string LaunchLine(const fs::path& program, const char* args) {
-  return std::string(1, '"').append(program.string()).append("\" ").append(args);
-}
-
-/// The test platform's End() throws this, so the test gets control back.
-using quennel::testing::Ended;
-
-struct Box {
-  std::string text;
-  int style;
-  std::string title;
-};
-
-/// The POSIX backend with a fault to inject once, and a record of what the
-/// user would see and what would be started (nothing is executed).
-class FaultyPlatform : public PosixPlatform {
+/// The real files of the POSIX backend, with a fault to inject once:
+/// between two chunks of the copy, or just before the swap.
+class FaultyFiles : public quennel::Files {
 public:
-  using PosixPlatform::PosixPlatform;
+  std::function<void()> midCopy;
+  std::function<void()> beforeCommit;
+  int chunksBeforeTheEnd = 0;
 
-  std::function<void()> midCopy;       // at the first event pump between two chunks
-  std::function<void()> beforeCommit;  // after the copy, before the swap
-
-  std::vector<Box> boxes;
-  std::optional<std::string> started;
-  std::optional<std::string> report;
-  int pumpsDuringCopy = 0;
-
-  void PumpEvents() override {
-    if (!copying_) return;
-    ++pumpsDuringCopy;
-    if (midCopy) std::exchange(midCopy, nullptr)();
+  quennel::FileStatus Stat(const std::string& path) override { return real_.Stat(path); }
+  std::unique_ptr<quennel::DestinationLock> LockDestination(const std::string& destination) override {
+    return real_.LockDestination(destination);
   }
   std::unique_ptr<quennel::StagedCopy> StageCopy(const std::string& source, const std::string& destination,
                                                  const quennel::CopyProgress& progress) override {
-    copying_ = true;
-    try {
-      auto staged = std::make_unique<Hooked>(*this, PosixPlatform::StageCopy(source, destination, progress));
-      copying_ = false;
-      return staged;
-    } catch (...) {
-      copying_ = false;
-      throw;
-    }
+    auto staged = real_.StageCopy(source, destination, [&](std::uint64_t copied, std::uint64_t total) {
+      if (copied < total && ++chunksBeforeTheEnd == 1 && midCopy) midCopy();
+      progress(copied, total);
+    });
+    return std::make_unique<Hooked>(*this, std::move(staged));
   }
-  void StartProgram(const std::string& commandLine, quennel::WindowMode) override { started = commandLine; }
-  void ShowMessage(const std::string& text, quennel::MessageStyle style,
-                   const std::optional<std::string>& title) override {
-    if (style == quennel::MessageStyle::Critical) {
-      report = text;
-      return;
-    }
-    boxes.push_back({text, static_cast<int>(style), title.value_or("<none>")});
-  }
-  void SetLabelText(int, const std::string&) override {}
-  void ShowProgressWindow() override {}
-  void PlayBeep() override {}
-  void SetPointer(quennel::PointerShape) override {}
-  [[noreturn]] void End(int status) override { throw Ended{status}; }
-
-  /// Runs Quennel the way start-up does; returns the exit status.
-  int Run() { return quennel::testing::RunForm(*this); }
 
 private:
-  /// The backend's staged copy, with the fault injected before the swap.
   struct Hooked : quennel::StagedCopy {
-    Hooked(FaultyPlatform& owner, std::unique_ptr<quennel::StagedCopy> inner)
-        : owner(owner), inner(std::move(inner)) {}
-    void Commit() override {
+    Hooked(FaultyFiles& owner, std::unique_ptr<quennel::StagedCopy> inner) : owner(owner), inner(std::move(inner)) {}
+    void Commit(quennel::RunningProgram running) override {
       if (owner.beforeCommit) std::exchange(owner.beforeCommit, nullptr)();
-      inner->Commit();
+      inner->Commit(running);
     }
-    void CommitSettingAside() override { inner->CommitSettingAside(); }
-    FaultyPlatform& owner;
+    FaultyFiles& owner;
     std::unique_ptr<quennel::StagedCopy> inner;
   };
-
-  bool copying_ = false;
+  quennel::PosixPlatform real_{{}};
 };
 
-/// The files of one run.
-struct Files {
+/// One run of the real driver on real files, with what the user would see
+/// recorded by the fake screen and nothing really started.
+struct FaultRun {
+  FaultRun(const fs::path& source, const fs::path& dest, const Args& extra = {"x"}) {
+    Args args = {source.string(), dest.string()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    fake.tail = quennel::TailFromArguments(args);
+    fake.suffix = "";
+    fake.files[dest.string()] = {};  // the program the fake may start
+  }
+  int Run() { return quennel::testing::RunForm({files, fake, fake}); }
+  FaultyFiles files;
+  FakePlatform fake;
+};
+
+/// The paths of one run.
+struct Paths {
   fs::path folder, source, dest, precious;
 
   /// Entries named like a staging file of the destination.
@@ -167,8 +108,8 @@ struct Files {
 
 struct FaultCase {
   const char* name;
-  std::function<void(const Files&)> midCopy;       // or empty
-  std::function<void(const Files&)> beforeCommit;  // or empty
+  std::function<void(const Paths&)> midCopy;       // or empty
+  std::function<void(const Paths&)> beforeCommit;  // or empty
   /// First line of the copy-error box.
   std::function<std::string()> error;
   bool destBecomesFolder = false;
@@ -184,38 +125,39 @@ void RewriteInPlace(const fs::path& path) {
   close(fd);
 }
 
-void ReplaceStagingBy(const Files& files, const std::function<void(const fs::path&)>& make) {
+void ReplaceStagingBy(const Paths& files, const std::function<void(const fs::path&)>& make) {
   const fs::path staging = files.OurStaging();
   ASSERT_FALSE(staging.empty());
   fs::remove(staging);
   make(staging);
 }
 
-void DestBecomesFolder(const Files& files) {
+void DestBecomesFolder(const Paths& files) {
   fs::remove(files.dest);
   fs::create_directory(files.dest);
 }
 
-const std::string SourceChanged() { return kSourceChanged; }
+std::string SourceChanged() { return quennel::texts::kSourceChanged; }
+std::string StagingReplaced() { return quennel::texts::kStagingReplaced; }
 
 const FaultCase kFaults[] = {
-    {"SourceRemoved", [](const Files& f) { fs::remove(f.source); }, nullptr, SourceChanged},
-    {"SourceTruncated", [](const Files& f) { fs::resize_file(f.source, 4 << 20); }, nullptr,
+    {"SourceRemoved", [](const Paths& f) { fs::remove(f.source); }, nullptr, SourceChanged},
+    {"SourceTruncated", [](const Paths& f) { fs::resize_file(f.source, 4 << 20); }, nullptr,
      SourceChanged},
     {"SourceRewrittenWithANewTime",
-     [](const Files& f) {
+     [](const Paths& f) {
        RewriteInPlace(f.source);
        SetTime(f.source, 3000);
      },
      nullptr, SourceChanged},
     {"SourceRewrittenItsTimePutBack",
-     [](const Files& f) {
+     [](const Paths& f) {
        RewriteInPlace(f.source);
        SetTime(f.source, 2000);
      },
      nullptr, SourceChanged},
     {"SourceReplacedBySameSizeFile",
-     [](const Files& f) {
+     [](const Paths& f) {
        const fs::path next = f.folder / "new.next";
        WriteAll(next, NewVersion('M'));
        SetTime(next, 2000);
@@ -223,20 +165,20 @@ const FaultCase kFaults[] = {
      },
      nullptr, SourceChanged},
     {"StagingNameTakenByAnotherFile",
-     [](const Files& f) {
+     [](const Paths& f) {
        ReplaceStagingBy(f, [](const fs::path& p) { WriteAll(p, "someone else's file"); });
      },
-     nullptr, [] { return std::string(kStagingReplaced); }},
+     nullptr, StagingReplaced},
     {"StagingNameTakenByASymlink",
-     [](const Files& f) {
+     [](const Paths& f) {
        ReplaceStagingBy(f, [&](const fs::path& p) { fs::create_symlink(f.precious, p); });
      },
-     nullptr, [] { return std::string(kStagingReplaced); }},
+     nullptr, StagingReplaced},
     {"StagingNameTakenBeforeTheSwap", nullptr,
-     [](const Files& f) {
+     [](const Paths& f) {
        ReplaceStagingBy(f, [&](const fs::path& p) { fs::create_symlink(f.precious, p); });
      },
-     [] { return std::string(kStagingReplaced); }},
+     StagingReplaced},
     {"DestinationBecomesAFolderBeforeTheSwap", nullptr, DestBecomesFolder,
      [] { return std::string(std::strerror(EISDIR)); }, true},
     {"DestinationBecomesAFolderDuringTheCopy", DestBecomesFolder, nullptr,
@@ -259,34 +201,32 @@ protected:
     SetTime(files_.source, 2000);
   }
   void TearDown() override { fs::remove_all(files_.folder); }
-  Files files_;
+  Paths files_;
 };
 
 class Fault : public FaultFiles, public ::testing::WithParamInterface<FaultCase> {};
 
 TEST_P(Fault, LeavesTheOldProgramAndStartsItWithTheMarker) {
   const FaultCase& c = GetParam();
-  FaultyPlatform platform({files_.source.string(), files_.dest.string(), "x"});
-  if (c.midCopy) platform.midCopy = [&] { c.midCopy(files_); };
-  if (c.beforeCommit) platform.beforeCommit = [&] { c.beforeCommit(files_); };
+  FaultRun run(files_.source, files_.dest);
+  if (c.midCopy) run.files.midCopy = [&] { c.midCopy(files_); };
+  if (c.beforeCommit) run.files.beforeCommit = [&] { c.beforeCommit(files_); };
 
-  const int status = platform.Run();
+  const int status = run.Run();
 
-  if (c.midCopy && platform.pumpsDuringCopy == 0)
+  if (c.midCopy && run.files.chunksBeforeTheEnd == 0)
     GTEST_SKIP() << "this file system copied the file in one step (a reflink): no mid-copy point";
-  EXPECT_EQ(status, quennel::kExitStarted) << platform.report.value_or("");
-  ASSERT_EQ(platform.boxes.size(), 1u);
-  EXPECT_EQ(platform.boxes[0].text,
+  EXPECT_EQ(status, quennel::kExitStarted) << run.fake.report.value_or("");
+  ASSERT_EQ(run.fake.messages.size(), 1u);
+  EXPECT_EQ(run.fake.messages[0].text,
             c.error() + "\r\nCopy " + files_.source.string() + ", " + files_.dest.string());
-  EXPECT_EQ(platform.boxes[0].style, 48);
-  EXPECT_EQ(platform.boxes[0].title, program_invocation_short_name);
-  EXPECT_EQ(platform.started, LaunchLine(files_.dest, "x (~!~)"));
+  EXPECT_EQ(run.fake.started, "\"" + files_.dest.string() + "\" x (~!~)");
   if (c.destBecomesFolder) {
     EXPECT_TRUE(fs::is_directory(files_.dest));
     EXPECT_TRUE(fs::is_empty(files_.dest));
   } else {
     EXPECT_EQ(ReadAll(files_.dest), kOldBits);
-    EXPECT_EQ(TimeOf(files_.dest), 1000);
+    EXPECT_EQ(TimeOf(files_.dest).tv_sec, 1000);
   }
   EXPECT_EQ(ReadAll(files_.precious), "must stay untouched");
   EXPECT_TRUE(files_.Staging().empty());
@@ -295,72 +235,24 @@ TEST_P(Fault, LeavesTheOldProgramAndStartsItWithTheMarker) {
 INSTANTIATE_TEST_SUITE_P(Replacement, Fault, ::testing::ValuesIn(kFaults),
                          [](const auto& info) { return std::string(info.param.name); });
 
-/// The same set-up without a fault installs: the rows above fail because of
-/// their fault, not because of the set-up.
+/// Without a fault the new version goes in (the rows above fail because of
+/// their fault, not the set-up), and names like a staging file's that were
+/// there before the run are never followed: a link's target stays as it was.
 TEST_F(FaultFiles, WithoutAFaultTheNewVersionGoesIn) {
-  FaultyPlatform platform({files_.source.string(), files_.dest.string(), "x"});
-  EXPECT_EQ(platform.Run(), quennel::kExitStarted) << platform.report.value_or("");
-  EXPECT_TRUE(platform.boxes.empty());
-  EXPECT_EQ(platform.started, LaunchLine(files_.dest, "x"));
-  EXPECT_TRUE(ReadAll(files_.dest) == NewVersion('N'));
-  EXPECT_TRUE(files_.Staging().empty());
-}
-
-/// Names like a staging file's that were there before the run: a link is
-/// never followed (its target stays as it was), and the install goes in.
-TEST_F(FaultFiles, StagingLookalikesFromBeforeAreNotFollowed) {
   const fs::path link = files_.folder / ".app.quennel~AAAAAA";
   const fs::path folder = files_.folder / ".app.quennel~BBBBBB";
   fs::create_symlink(files_.precious, link);
   fs::create_directory(folder);
-  FaultyPlatform platform({files_.source.string(), files_.dest.string(), "x"});
+  FaultRun run(files_.source, files_.dest);
 
-  EXPECT_EQ(platform.Run(), quennel::kExitStarted) << platform.report.value_or("");
+  EXPECT_EQ(run.Run(), quennel::kExitStarted) << run.fake.report.value_or("");
 
-  EXPECT_TRUE(platform.boxes.empty());
+  EXPECT_TRUE(run.fake.messages.empty());
+  EXPECT_EQ(run.fake.started, "\"" + files_.dest.string() + "\" x");
   EXPECT_TRUE(ReadAll(files_.dest) == NewVersion('N'));
   EXPECT_EQ(ReadAll(files_.precious), "must stay untouched");
   EXPECT_TRUE(fs::is_symlink(link));
   EXPECT_TRUE(fs::is_directory(folder));
-}
-
-/// A name of 255 bytes (85 CJK characters) stages under a shortened name
-/// that fits, cut between characters and still the name's own: a later run
-/// recognises one left behind and clears it.
-TEST_F(FaultFiles, LongNamesStageUnderANameThatFits) {
-  std::string name;
-  for (int i = 0; i < 85; ++i) name += "中";
-  const fs::path dest = files_.folder / name;
-  fs::rename(files_.dest, dest);
-  std::vector<std::string> staging;
-  const auto seeStaging = [&] {
-    for (const auto& entry : fs::directory_iterator(files_.folder))
-      if (entry.path().filename().string().find(".quennel~") != std::string::npos)
-        staging.push_back(entry.path().filename().string());
-  };
-  FaultyPlatform first({files_.source.string(), dest.string()});
-  first.midCopy = seeStaging;
-  EXPECT_EQ(first.Run(), quennel::kExitStarted) << first.report.value_or("");
-  if (first.pumpsDuringCopy == 0) GTEST_SKIP() << "this file system copied the file in one step (a reflink)";
-
-  ASSERT_EQ(staging.size(), 1u);
-  const std::string& staged = staging[0];
-  EXPECT_LE(staged.size(), 255u);
-  // As many whole characters as fit (76 of them), then a tag of its own in
-  // plain ASCII: no character cut short.
-  ASSERT_EQ(staged.compare(0, 1 + 76 * 3, std::string(".").append(name, 0, 76 * 3)), 0) << staged;
-  EXPECT_TRUE(std::all_of(staged.begin() + 1 + 76 * 3, staged.end(),
-                          [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
-      << staged;
-  EXPECT_TRUE(ReadAll(dest) == NewVersion('N'));
-
-  // A killed run's copy under that name goes on the next replacement.
-  WriteAll(files_.folder / staged, "left by a killed run");
-  SetTime(files_.source, 3000);
-  FaultyPlatform second({files_.source.string(), dest.string()});
-  EXPECT_EQ(second.Run(), quennel::kExitStarted) << second.report.value_or("");
-  EXPECT_FALSE(fs::exists(files_.folder / staged));
-  EXPECT_TRUE(second.boxes.empty());
 }
 
 }  // namespace
