@@ -91,40 +91,37 @@ TEST_F(Backend, InstallsTheNewVersion) {
   EXPECT_EQ(Leftovers(dir.path), 0);
 }
 
-TEST_F(Backend, DestinationFolderGivesTheCopyErrorThenTheReport) {
-  WriteAll(dir / "new", ProbeBytes());
-  fs::create_directory(dir / "app");
-  const std::string source = (dir / "new").string(), dest = (dir / "app").string();
-
-  const Outcome outcome = Run({source, dest});
-
-  EXPECT_EQ(outcome.status, 1);
-  const std::string isDir = std::strerror(EISDIR);
-  EXPECT_EQ(outcome.err, "quennel\n" + isDir + "\nCopy " + source + ", " + dest + "\n" +
-                             "Quennel\nErreur d'exécution\n" + isDir + "\n\"" + dest + "\"\n");
-  EXPECT_TRUE(fs::is_directory(dir / "app"));
-  EXPECT_EQ(Leftovers(dir.path), 0);
-  EXPECT_FALSE(Probe().ran);
-}
-
+/// A program that cannot be started is reported (status 1, the reason and
+/// its path) and left as it was; a folder in its place first fails the copy.
 TEST_F(Backend, UnstartableProgramIsReported) {
   struct Case {
     const char* name;
-    mode_t mode;
-    bool exists;
+    std::function<void()> make;  // what stands where the program should
     int error;
+    bool newer;  // a new version waits to be copied
   } cases[] = {
-      {"not executable", 0644, true, EACCES},
-      {"missing", 0755, false, ENOENT},
+      {"not executable", [&] { WriteAll(dir / "app", "#!/bin/sh\nexit 0\n", 0644); }, EACCES, false},
+      {"missing", [] {}, ENOENT, false},
+      {"a folder", [&] { fs::create_directory(dir / "app"); }, EISDIR, true},
   };
+  const std::string source = (dir / "new").string(), dest = (dir / "app").string();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    fs::remove(dir / "app");
-    if (c.exists) WriteAll(dir / "app", "#!/bin/sh\nexit 0\n", c.mode);
-    const Outcome outcome = Run({(dir / "missing-new").string(), (dir / "app").string()});
+    fs::remove_all(dir / "app");
+    fs::remove(dir / "new");
+    if (c.newer) WriteAll(dir / "new", ProbeBytes());
+    c.make();
+    const auto before = fs::symlink_status(dir / "app").type();
+
+    const Outcome outcome = Run({source, dest});
+
+    const std::string error = std::strerror(c.error);
     EXPECT_EQ(outcome.status, 1);
-    EXPECT_EQ(outcome.err, "Quennel\nErreur d'exécution\n" + std::string(std::strerror(c.error)) +
-                               "\n\"" + (dir / "app").string() + "\"\n");
+    EXPECT_EQ(outcome.err, (c.newer ? "quennel\n" + error + "\nCopy " + source + ", " + dest + "\n" : "") +
+                               "Quennel\nErreur d'exécution\n" + error + "\n\"" + dest + "\"\n");
+    EXPECT_EQ(fs::symlink_status(dir / "app").type(), before);
+    EXPECT_EQ(Leftovers(dir.path), 0);
+    EXPECT_FALSE(Probe().ran);
   }
 }
 
