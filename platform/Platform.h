@@ -162,6 +162,10 @@ public:
   /// in the progress window, or a line on a terminal when there is no
   /// window. A drawing problem is not the copy's failure: it is dropped.
   virtual void ShowCopyProgress(double fraction) noexcept = 0;
+  /// Says what the run is doing, without waiting for an answer: a line on
+  /// standard error when there is no window; nothing when the window is on
+  /// screen, whose labels already say it.
+  virtual void ShowNotice(const std::string& text) = 0;
   /// The default system sound.
   virtual void PlayBeep() = 0;
   /// Pointer shape over the program's windows.

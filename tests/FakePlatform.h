@@ -31,6 +31,7 @@ struct ShownMessage {
   MessageStyle style;
   std::string title;  // "<none>" when no title was given
   bool windowVisible;  // whether the progress window was on screen behind it
+  bool lockHeld;       // whether a run's lock was held while it waited for a click
 };
 
 class FakePlatform : public Files, public Process, public Screen {
@@ -45,7 +46,6 @@ public:
   int lockBusyTries = 0;                 // lock attempts refused as held; -1 for ever
   bool lockSupported = true;             // false: the system offers no lock
   std::function<void()> whileLockHeld;   // what the lock's holder does, once
-  std::string lockBusyText = "Ressource temporairement non disponible";
   std::string busyText = "Le processus ne peut pas accéder au fichier.";
   std::size_t copyChunk = 0;                  // bytes per progress call; 0: the whole file
   std::chrono::milliseconds chunkTime{0};     // fake time each chunk takes
@@ -57,8 +57,10 @@ public:
   // What happened.
   std::vector<std::string> events;  // visible effects, in order
   std::vector<ShownMessage> messages;
+  std::vector<std::string> notices;
   std::string labels[2];
   bool windowShown = false;
+  bool lockHeld = false;
   PointerShape pointer = PointerShape::Default;
   std::optional<std::string> started;
   std::optional<std::string> report;  // text of the unhandled-failure report
@@ -82,10 +84,11 @@ public:
     if (lockBusyTries != 0) {
       if (lockBusyTries > 0) --lockBusyTries;
       if (whileLockHeld) std::exchange(whileLockHeld, nullptr)();
-      throw BusyError(lockBusyText);
+      throw BusyError("Ressource temporairement non disponible");
     }
     if (!lockSupported) return nullptr;
     events.push_back("lock");
+    lockHeld = true;
     return std::make_unique<Lock>(*this);
   }
 
@@ -138,7 +141,7 @@ public:
       reportTitle = title.value_or("<none>");
       return;
     }
-    messages.push_back({text, style, title.value_or("<none>"), windowShown});
+    messages.push_back({text, style, title.value_or("<none>"), windowShown, lockHeld});
     events.push_back("message");
   }
   void SetLabelText(int index, const std::string& text) override { labels[index] = text; }
@@ -147,6 +150,7 @@ public:
     events.push_back("show");
   }
   void ShowCopyProgress(double fraction) noexcept override { progressShown.push_back(fraction); }
+  void ShowNotice(const std::string& text) override { notices.push_back(text); }
   void PlayBeep() override {
     ++beeps;
     events.push_back("beep");
@@ -169,7 +173,10 @@ public:
 private:
   struct Lock : DestinationLock {
     explicit Lock(FakePlatform& owner) : owner(owner) {}
-    ~Lock() override { owner.events.push_back("unlock"); }
+    ~Lock() override {
+      owner.events.push_back("unlock");
+      owner.lockHeld = false;
+    }
     FakePlatform& owner;
   };
 

@@ -171,9 +171,8 @@ TEST(Replacement, GoodCopy) {
   EXPECT_TRUE(platform.messages.empty());
   EXPECT_FALSE(platform.report.has_value());
   // The lock is let go before the start, so a waiting run finds the new version.
-  const std::vector<std::string> expected = {"pointer busy", "show",   "lock",  "beep",
-                                             "replaced",     "beep",   "unlock", "start",
-                                             "pointer default", "end 0"};
+  const std::vector<std::string> expected = {"pointer busy", "show", "lock",  "beep",           "replaced",
+                                             "unlock",       "beep", "start", "pointer default", "end 0"};
   EXPECT_EQ(platform.events, expected);
 }
 
@@ -200,6 +199,7 @@ TEST(Replacement, FailedCopyKeepsTheInstalledProgram) {
   EXPECT_EQ(platform.messages[0].style, MessageStyle::Warning);
   EXPECT_EQ(platform.messages[0].title, "quennel");
   EXPECT_TRUE(platform.messages[0].windowVisible);
+  EXPECT_FALSE(platform.messages[0].lockHeld) << "a box left open would stall the other runs";
 }
 
 /// An installed program in use: busy for a while, for good, or running
@@ -280,9 +280,16 @@ TEST(SimultaneousRuns, Table) {
     EXPECT_EQ(platform.files[kDest].data, c.installed);
     EXPECT_EQ(platform.files.count(std::string(kDest) + ".staged"), 0u);
     const bool heldForEver = c.lockBusyTries < 0;
+    // Said once while waiting, however long the wait.
+    EXPECT_EQ(platform.notices, c.lockBusyTries != 0 ? std::vector<std::string>{"Une autre mise à jour de "
+                                                                                "C:\\APP\\PROG.EXE est en cours : "
+                                                                                "attente de sa fin."}
+                                                     : std::vector<std::string>{});
     ASSERT_EQ(platform.messages.size(), heldForEver ? 1u : 0u);
     if (heldForEver) {
-      EXPECT_EQ(platform.messages[0].text, platform.lockBusyText + "\r\nCopy S:\\NEW\\PROG.EXE, C:\\APP\\PROG.EXE");
+      EXPECT_EQ(platform.messages[0].text,
+                "Une autre mise à jour de C:\\APP\\PROG.EXE est toujours en cours : la nouvelle version n'a pas "
+                "été installée.\r\nCopy S:\\NEW\\PROG.EXE, C:\\APP\\PROG.EXE");
       EXPECT_GE(platform.waited, std::chrono::seconds(5));
     }
   }

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -88,6 +89,9 @@ private:
   bool ReplacementDue();
   /// What the file system says of `path`; nothing when it cannot be queried.
   std::optional<FileStatus> Examine(const std::string& path);
+  /// Takes the lock on the destination, waiting while another run holds
+  /// it; says once that it waits, and why it gave up.
+  std::unique_ptr<DestinationLock> WaitForLock();
   /// Copies the new version and puts it in place, waiting while the
   /// destination is busy.
   void InstallNewVersion();

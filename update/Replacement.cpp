@@ -1,3 +1,5 @@
+#include <vector>
+
 #include "update/Busy.h"
 #include "update/CopyMeter.h"
 #include "update/F_Main.h"
@@ -9,34 +11,57 @@ void F_Main::ReplacementStage() {
   bool CopyOk = true;
   const std::string CopyContext = texts::kCopyContext + SourcePath + ", " + DestPath;
 
-  // A failed step is reported once, clears CopyOk, and the next step runs.
+  // A failed step clears CopyOk and the next step runs; its box waits until
+  // the lock is let go, so a box left on a desk never stalls another run.
+  std::vector<std::string> failures;
   const auto handled = [&](auto&& step) {
     try {
       step();
     } catch (const PlatformError& error) {
-      ShowCopyError(error.what(), CopyContext);
+      failures.push_back(error.what());
       CopyOk = false;
     }
   };
-
-  // One run at a time replaces a destination; the others wait here.
-  std::unique_ptr<DestinationLock> lock;
-  handled([&] {
-    lock = RetryWhileBusy(platform_, {busyWaitLimit_}, [&] { return platform_.files.LockDestination(DestPath); });
-  });
-  // The lock is let go before the start, so the next run finds the new version.
-  const auto launch = [&](bool withMarker) {
-    lock.reset();
-    LaunchTarget(withMarker);
+  const auto report = [&] {
+    for (const std::string& failure : failures) ShowCopyError(failure, CopyContext);
+    failures.clear();
   };
-  if (!CopyOk) launch(true);
-  // The run we waited for may have put this very version in.
-  if (!ReplacementDue()) launch(true);
 
-  handled([&] { platform_.screen.PlayBeep(); });
-  handled([&] { InstallNewVersion(); });
+  {
+    // One run at a time replaces a destination; the others wait here.
+    std::unique_ptr<DestinationLock> lock;
+    handled([&] { lock = WaitForLock(); });
+    // The run we waited for may have put this very version in.
+    if (CopyOk && !ReplacementDue()) {
+      lock.reset();
+      LaunchTarget(true);
+    }
+    if (CopyOk) {
+      handled([&] { platform_.screen.PlayBeep(); });
+      handled([&] { InstallNewVersion(); });
+    }
+  }
+  report();
   if (CopyOk) handled([&] { platform_.screen.PlayBeep(); });
-  launch(!CopyOk);
+  report();
+  LaunchTarget(!CopyOk);
+}
+
+std::unique_ptr<DestinationLock> F_Main::WaitForLock() {
+  bool told = false;
+  try {
+    return RetryWhileBusy(platform_, {busyWaitLimit_}, [&] {
+      try {
+        return platform_.files.LockDestination(DestPath);
+      } catch (const BusyError&) {
+        if (!told) platform_.screen.ShowNotice(texts::kOtherUpdate + DestPath + texts::kOtherUpdateWaiting);
+        told = true;
+        throw;
+      }
+    });
+  } catch (const BusyError&) {
+    throw PlatformError(texts::kOtherUpdate + DestPath + texts::kOtherUpdateGaveUp);
+  }
 }
 
 void F_Main::InstallNewVersion() {

@@ -36,6 +36,13 @@ inline constexpr const char* kSynopsis =
     "       quennel --version\n"
     "       quennel --help\n";
 
+/// Another run is updating the same program: "Une autre mise à jour de
+/// PATH est en cours : attente de sa fin.", said once while waiting, and
+/// the box's first line when the wait ends without it.
+inline constexpr const char* kOtherUpdate = "Une autre mise à jour de ";
+inline constexpr const char* kOtherUpdateWaiting = " est en cours : attente de sa fin.";
+inline constexpr const char* kOtherUpdateGaveUp = " est toujours en cours : la nouvelle version n'a pas été installée.";
+
 /// Why a copy that the system did not refuse is still no good.
 inline constexpr const char* kSourceChanged = "Le fichier source a changé pendant la copie.";
 inline constexpr const char* kStagingReplaced = "La copie temporaire a été remplacée par un autre fichier.";

@@ -98,6 +98,12 @@ void Gui::Message(const std::string& text, int style, const std::string& title) 
   WriteError(title + "\n" + PlainLineBreaks(text) + "\n");
 }
 
+void Gui::Notice(const std::string& text) {
+  if (connected_) return;
+  EndProgressLine();
+  WriteError(PlainLineBreaks(text) + "\n");
+}
+
 void Gui::Beep() {
   if (auto* m = Module()) m->beep();
 }

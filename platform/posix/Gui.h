@@ -21,6 +21,8 @@ public:
   void ShowWindow();
   /// `style` and `shape` are the module's QUENNEL_STYLE_ and QUENNEL_POINTER_ codes.
   void Message(const std::string& text, int style, const std::string& title);
+  /// Headless, `text` as a line on standard error; nothing in a window.
+  void Notice(const std::string& text);
   void Beep();
   void Pointer(int shape);
   /// The copy's progress: the window's bar, else a line on a terminal.

@@ -122,6 +122,8 @@ void PosixPlatform::ShowCopyProgress(double fraction) noexcept {
   }
 }
 
+void PosixPlatform::ShowNotice(const std::string& text) { gui_.Notice(text); }
+
 void PosixPlatform::PlayBeep() { gui_.Beep(); }
 
 void PosixPlatform::SetPointer(PointerShape shape) {

@@ -109,6 +109,10 @@ void Win32Platform::ShowProgressWindow() {
 
 void Win32Platform::ShowCopyProgress(double fraction) noexcept { window_.ShowProgress(fraction); }
 
+void Win32Platform::ShowNotice(const std::string&) {
+  // The window is on screen whenever there is something to say.
+}
+
 void Win32Platform::PlayBeep() { MessageBeep(MB_OK); }
 
 void Win32Platform::SetPointer(PointerShape shape) {

@@ -38,6 +38,7 @@ public:
   void SetLabelText(int index, const std::string& text) override;
   void ShowProgressWindow() override;
   void ShowCopyProgress(double fraction) noexcept override;
+  void ShowNotice(const std::string& text) override;
   void PlayBeep() override;
   void SetPointer(PointerShape shape) override;
 
