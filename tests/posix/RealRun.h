@@ -10,7 +10,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -132,11 +131,10 @@ inline pid_t Spawn(const Args& args, const fs::path& probeOut, const fs::path& e
 inline bool WaitForDescriptor(pid_t pid, const fs::path& path, int opens = 1) {
   const int watch = inotify_init1(IN_CLOEXEC);
   inotify_add_watch(watch, path.parent_path().c_str(), IN_OPEN);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  int seen = 0;
+  int seen = 0, rounds = 0;  // of 5 ms at most
   siginfo_t ended{};
-  while (seen < opens && std::chrono::steady_clock::now() < deadline &&
-         waitid(P_PID, pid, &ended, WEXITED | WNOHANG | WNOWAIT) == 0 && ended.si_pid == 0) {
+  while (seen < opens && ++rounds <= 2000 && waitid(P_PID, pid, &ended, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+         ended.si_pid == 0) {
     std::error_code error;
     for (fs::directory_iterator fd("/proc/" + std::to_string(pid) + "/fd", error), end; fd != end; fd.increment(error))
       if (fs::equivalent(fd->path(), path, error)) seen = opens;

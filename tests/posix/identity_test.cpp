@@ -72,9 +72,8 @@ protected:
     games_ = groupId("games");
     nogroup_ = groupId("nogroup");
     if (!found) GTEST_SKIP() << "needs the daemon, nobody, staff, games, nogroup accounts";
-    // Other users must reach the folder, run Quennel (the build folder may
-    // be closed to them: a checkout in a private home), and write the
-    // probe's record. The probe is copied in as the installed program.
+    // Other users must reach the folder, run a Quennel there (the build
+    // folder may be closed to them) and write the probe's record.
     chmod(dir.path.c_str(), 0755);
     fs::copy_file(QUENNEL_BINARY, dir / "quennel");
     fs::create_directory(dir / "out");
