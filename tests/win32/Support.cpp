@@ -46,13 +46,15 @@ TempFolder::TempFolder() {
 
 TempFolder::~TempFolder() { RemoveTree(path_); }
 
-std::vector<std::wstring> TempFolder::Names() const {
+std::vector<std::wstring> TempFolder::Names(std::wstring_view part) const {
   std::vector<std::wstring> names;
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW((path_ + L"*").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return names;
   do {
-    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
+    const std::wstring name = found.cFileName;
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name.find(part) != std::wstring::npos)
+      names.push_back(name);
   } while (FindNextFileW(search, &found));
   FindClose(search);
   return names;
@@ -67,6 +69,7 @@ std::wstring ProgramFolder() {
 }
 
 std::wstring HelperPath() { return ProgramFolder() + L"quennel_test_helper.exe"; }
+std::wstring QuennelPath() { return ProgramFolder() + L"quennel.exe"; }
 
 void WriteBytes(const std::wstring& path, const std::string& bytes) {
   HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
@@ -112,6 +115,24 @@ void SetModified(const std::wstring& path, const FILETIME& time) {
   const BOOL ok = SetFileTime(file, nullptr, nullptr, &time);
   CloseHandle(file);
   Check(ok, "SetFileTime");
+}
+
+void WriteDated(const std::wstring& path, const std::string& bytes, int day) {
+  WriteBytes(path, bytes);
+  SetModified(path, Day(day));
+}
+
+HWND ShownWindow() {
+  HWND found = nullptr;
+  EnumThreadWindows(
+      GetCurrentThreadId(),
+      [](HWND window, LPARAM result) {
+        if (!IsWindowVisible(window)) return TRUE;
+        *reinterpret_cast<HWND*>(result) = window;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&found));
+  return found;
 }
 
 Child::Child(Child&& other) noexcept : process_(other.process_) { other.process_ = nullptr; }

@@ -9,7 +9,10 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "platform/Platform.h"
 
 namespace quennel::test {
 
@@ -23,8 +26,8 @@ public:
   TempFolder& operator=(const TempFolder&) = delete;
   /// The folder with a trailing backslash.
   const std::wstring& path() const { return path_; }
-  /// Names of the files in it.
-  std::vector<std::wstring> Names() const;
+  /// Names of the files in it that contain `part` (".quennel~": Quennel's own).
+  std::vector<std::wstring> Names(std::wstring_view part = L"") const;
 
 private:
   std::wstring path_;
@@ -32,8 +35,9 @@ private:
 
 /// The folder of the running test program, with a trailing backslash.
 std::wstring ProgramFolder();
-/// The test helper program beside the tests.
+/// The test helper program beside the tests, and quennel.exe.
 std::wstring HelperPath();
+std::wstring QuennelPath();
 
 void WriteBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadBytes(const std::wstring& path);
@@ -45,6 +49,14 @@ std::string Pattern(size_t size, unsigned seed);
 /// A last-write time `days` days after 2001-01-01.
 FILETIME Day(int days);
 void SetModified(const std::wstring& path, const FILETIME& time);
+/// Writes `bytes` to `path`, last written on Day(`day`).
+void WriteDated(const std::wstring& path, const std::string& bytes, int day);
+
+/// For copies whose progress no test looks at.
+inline const CopyProgress kNoProgress = [](std::uint64_t, std::uint64_t) {};
+
+/// This thread's visible top-level window, as a user would see it; else null.
+HWND ShownWindow();
 
 /// A child process, ended at the end of the test if still running.
 class Child {
