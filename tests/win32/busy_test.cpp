@@ -1,7 +1,5 @@
 #include <windows.h>
 
-#include <algorithm>
-
 #include <gtest/gtest.h>
 
 #include "platform/win32/Text.h"
@@ -15,21 +13,18 @@ namespace {
 using namespace std::chrono_literals;
 using test::Utf8;
 
-/// Commits through the driver's own wait; returns the number of busy answers.
-int CommitWithin(Platform& platform, StagedCopy& staged, std::chrono::milliseconds limit) {
-  int tries = 0;
-  RetryWhileBusy(platform, limit, [&] {
-    ++tries;
-    staged.Commit();
-  });
-  return tries - 1;
-}
-
 class BusyTest : public testing::Test {
 protected:
-  void SetUp() override {
-    test::WriteBytes(source, newBits);
-    test::SetModified(source, test::Day(200));
+  void SetUp() override { test::WriteDated(source, newBits, 200); }
+
+  /// Commits through the driver's own wait; returns the number of busy answers.
+  int CommitWithin(StagedCopy& staged, RunningProgram running) {
+    int tries = 0;
+    RetryWhileBusy(platform.Parts(), {20s}, [&] {
+      ++tries;
+      staged.Commit(running);
+    });
+    return tries - 1;
   }
 
   test::TempFolder folder;
@@ -37,55 +32,46 @@ protected:
   const std::wstring dest = folder.path() + L"install\u00e9 \u4e2d.exe";
   const std::string newBits = test::Pattern(300000, 5);
   Win32Platform platform;
-  const CopyProgress ignore = [](std::uint64_t, std::uint64_t) {};
 };
 
-TEST_F(BusyTest, FileHeldWithoutSharingIsBusyUntilReleased) {
-  const std::string oldBits = test::Pattern(1000, 6);
-  test::WriteBytes(dest, oldBits);
+TEST_F(BusyTest, FileHeldWithoutSharingIsBusyUntilReleasedNeverSetAside) {
+  test::WriteBytes(dest, test::Pattern(1000, 6));
   test::Child holder = test::HoldFile(dest, 1500);
 
-  auto staged = platform.StageCopy(Utf8(source), Utf8(dest), ignore);
+  auto staged = platform.StageCopy(Utf8(source), Utf8(dest), test::kNoProgress);
   try {
-    staged->Commit();
+    staged->Commit(RunningProgram::SetAside);
     FAIL() << "replaced a file held without sharing";
   } catch (const BusyError& error) {
     EXPECT_STRNE(error.what(), "");
   }
+  // Between tries, a concurrent run's clean-up still cannot remove the copy.
+  const std::vector<std::wstring> staging = folder.Names(L".quennel~");
+  ASSERT_EQ(staging.size(), 1u);
+  EXPECT_FALSE(DeleteFileW((folder.path() + staging[0]).c_str()));
 
-  EXPECT_GT(CommitWithin(platform, *staged, 20s), 0);
+  EXPECT_GT(CommitWithin(*staged, RunningProgram::SetAside), 0);
   EXPECT_TRUE(test::HasBytes(dest, newBits));
   EXPECT_EQ(holder.Wait(10s), DWORD{0});
   EXPECT_EQ(folder.Names().size(), 2u);
 }
 
-TEST_F(BusyTest, RunningProgramIsBusyUntilItExits) {
+TEST_F(BusyTest, RunningProgramIsBusyOrSetAside) {
   const std::string oldBits = test::ReadBytes(test::HelperPath());
   test::WriteBytes(dest, oldBits);
-  test::Child running = test::RunProgram(dest, 1500);
+  test::Child running = test::RunProgram(dest, 60000);
 
-  auto staged = platform.StageCopy(Utf8(source), Utf8(dest), ignore);
-  EXPECT_THROW(staged->Commit(), BusyError);
+  auto staged = platform.StageCopy(Utf8(source), Utf8(dest), test::kNoProgress);
+  EXPECT_THROW(staged->Commit(RunningProgram::Wait), BusyError);
   EXPECT_TRUE(test::HasBytes(dest, oldBits));
 
-  EXPECT_GT(CommitWithin(platform, *staged, 20s), 0);
+  staged->Commit(RunningProgram::SetAside);
   EXPECT_TRUE(test::HasBytes(dest, newBits));
-  EXPECT_EQ(running.Wait(10s), DWORD{0});
-  EXPECT_EQ(folder.Names().size(), 2u);
-}
-
-TEST_F(BusyTest, StagingFileStaysGuardedBetweenTries) {
-  test::WriteBytes(dest, "ancien");
-  test::Child holder = test::HoldFile(dest, 20000);
-  auto staged = platform.StageCopy(Utf8(source), Utf8(dest), ignore);
-  EXPECT_THROW(staged->Commit(), BusyError);
-  // A concurrent run's cleanup still cannot remove it.
-  std::vector<std::wstring> names = folder.Names();
-  std::erase_if(names, [](const std::wstring& name) { return name.find(L".quennel~") == std::wstring::npos; });
-  ASSERT_EQ(names.size(), 1u);
-  EXPECT_FALSE(DeleteFileW((folder.path() + names[0]).c_str()));
-  staged.reset();
-  EXPECT_EQ(folder.Names().size(), 2u);
+  EXPECT_FALSE(running.Wait(0ms).has_value());  // it runs on from its new name
+  const std::vector<std::wstring> aside = folder.Names(L".quennel~");
+  ASSERT_EQ(aside.size(), 1u);
+  EXPECT_TRUE(aside[0].ends_with(L".old"));
+  EXPECT_TRUE(test::HasBytes(folder.path() + aside[0], oldBits));
 }
 
 }  // namespace
