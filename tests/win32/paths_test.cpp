@@ -1,6 +1,5 @@
 /// The Windows replacement's own rules: long paths and names, what the new
-/// file keeps, times a coarse file system can store, the lock, and which
-/// refusals are worth waiting for.
+/// file keeps, the lock, and which refusals are worth waiting for.
 
 #include <windows.h>
 #include <aclapi.h>
@@ -26,13 +25,11 @@ protected:
   /// Stages and commits `source` over `dest` under the lock, as a run does.
   void Replace(const std::wstring& dest) {
     auto lock = platform.LockDestination(Utf8(dest));
-    platform.StageCopy(Utf8(source), Utf8(dest), ignore)->Commit();
+    platform.StageCopy(Utf8(source), Utf8(dest), test::kNoProgress)->Commit(RunningProgram::Wait);
   }
   void Prepare(const std::wstring& dest) {
-    test::WriteBytes(source, newBits);
-    test::SetModified(source, test::Day(200));
-    test::WriteBytes(dest, oldBits);
-    test::SetModified(dest, test::Day(100));
+    test::WriteDated(source, newBits, 200);
+    test::WriteDated(dest, oldBits, 100);
   }
 
   test::TempFolder folder;
@@ -40,7 +37,6 @@ protected:
   const std::string newBits = test::Pattern(70000, 3);
   const std::string oldBits = test::Pattern(900, 4);
   Win32Platform platform;
-  const CopyProgress ignore = [](std::uint64_t, std::uint64_t) {};
 };
 
 TEST_F(ReplaceTest, PathBeyondMaxPathIsInstalled) {
@@ -59,41 +55,26 @@ TEST_F(ReplaceTest, PathBeyondMaxPathIsInstalled) {
     Prepare(dest);
     // As the user gives it: without the \\?\ form.
     const std::string given = Utf8(dest.substr(4));
-    EXPECT_EQ(platform.FileAttributes(given) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+    EXPECT_FALSE(platform.Stat(given).folder);
     Replace(dest.substr(4));
     EXPECT_TRUE(test::HasBytes(dest, newBits));
-    EXPECT_EQ(platform.FileModified(given), platform.FileModified(Utf8(source)));
+    EXPECT_EQ(platform.Stat(given).modified, platform.Stat(Utf8(source)).modified);
   }
 }
 
-TEST_F(ReplaceTest, LongNameIsUpdatedWithAShortenedStagingName) {
-  const std::wstring name = std::wstring(226, L'n') + L".exe";
-  const std::wstring dest = folder.path() + name;
-  Prepare(dest);
-  {
-    auto staged = platform.StageCopy(Utf8(source), Utf8(dest), ignore);
-    for (const std::wstring& other : folder.Names()) {
-      if (other == name || other == L"nouveau.exe") continue;
-      EXPECT_LE(other.size(), 255u);
-      EXPECT_EQ(other.rfind(name.substr(0, 200), 0), 0u);  // still recognisably its own
-    }
-    staged->Commit();
-  }
-  EXPECT_TRUE(test::HasBytes(dest, newBits));
-  EXPECT_EQ(folder.Names().size(), 2u);
-}
+TEST_F(ReplaceTest, LongNamesSharingTheirStartKeepTheirOwnFiles) {
+  // Too long to go whole into a name of Quennel's; their first 226 characters are the same.
+  const std::wstring first = std::wstring(226, L'n') + L"1.exe", second = std::wstring(226, L'n') + L"2.exe";
+  Prepare(folder.path() + first);
+  test::WriteBytes(folder.path() + second, oldBits);
+  const std::wstring ours = QuennelName(first, Kind::Staging, RandomHex());
+  const std::wstring theirs = QuennelName(second, Kind::SetAside, RandomHex());
+  for (const std::wstring& left : {ours, theirs}) test::WriteBytes(folder.path() + left, "reste");
 
-TEST(QuennelNames, FitAndAreRecognised) {
-  for (size_t length : {1u, 100u, 226u, 227u, 255u}) {
-    const std::wstring name(length, L'\u00e9');
-    const std::wstring staging = QuennelName(name, Kind::Staging, RandomHex());
-    const std::wstring aside = QuennelName(name, Kind::SetAside, RandomHex());
-    EXPECT_LE(staging.size(), kMaxNameLength);
-    EXPECT_TRUE(IsQuennelName(staging, name, Kind::Staging));
-    EXPECT_FALSE(IsQuennelName(staging, name, Kind::SetAside));
-    EXPECT_TRUE(IsQuennelName(aside, name, Kind::SetAside));
-    EXPECT_FALSE(IsQuennelName(staging, name + L"x", Kind::Staging) && length < 226);
-  }
+  Replace(folder.path() + first);
+  EXPECT_TRUE(test::HasBytes(folder.path() + first, newBits));
+  EXPECT_TRUE(test::HasBytes(folder.path() + second, oldBits));
+  EXPECT_EQ(folder.Names(L".quennel~"), std::vector<std::wstring>{theirs});
 }
 
 TEST_F(ReplaceTest, AttributesAndAccessRulesAreKept) {
@@ -152,39 +133,9 @@ TEST_F(ReplaceTest, LinkedInstallReplacesWhatTheLinkNames) {
   const std::wstring nowhere = folder.path() + L"absent.exe";
   const std::wstring dangling = folder.path() + L"pendant.exe";
   ASSERT_TRUE(CreateSymbolicLinkW(dangling.c_str(), nowhere.c_str(), 0));
+  EXPECT_EQ(platform.LockDestination(Utf8(dangling)), nullptr);
   EXPECT_THROW(Replace(dangling), PlatformError);
   EXPECT_EQ(GetFileAttributesW(nowhere.c_str()), INVALID_FILE_ATTRIBUTES);
-}
-
-/// A file system that keeps times in steps of `step` ticks, cut down.
-struct CoarseStore {
-  std::uint64_t step;
-  std::uint64_t kept = 0;
-  std::uint64_t operator()(std::uint64_t ticks) { return kept = ticks / step * step; }
-};
-
-TEST(FileTimes, CoarseFileSystemsKeepTheSmallestLaterTime) {
-  constexpr std::uint64_t kSecond = 10'000'000;
-  const std::uint64_t wanted = 13'000'000'000 * kSecond + 12'345'678;  // 1.2345678 s past a second
-  const struct {
-    const char* name;
-    std::uint64_t step;
-    std::uint64_t kept;
-  } cases[] = {
-      {"NTFS", 1, wanted},
-      {"exFAT, 10 ms", 100'000, wanted - 12'345'678 + 12'400'000},
-      {"seconds", kSecond, wanted - 12'345'678 + 2 * kSecond},
-      {"FAT, 2 s", 2 * kSecond, wanted - 12'345'678 + 2 * kSecond},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    CoarseStore store{c.step};
-    EXPECT_EQ(KeepTimeAtLeast(wanted, std::ref(store)), c.kept);
-    EXPECT_EQ(store.kept, c.kept);
-  }
-  // A time the file system keeps as it is is not moved.
-  CoarseStore fat{2 * kSecond};
-  EXPECT_EQ(KeepTimeAtLeast(100 * kSecond, std::ref(fat)), 100 * kSecond);
 }
 
 TEST(Refusals, OnlyWhatWillEndIsWaitedFor) {
