@@ -8,14 +8,15 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/win32/Win32Platform.h"
+#include "platform/win32/Handle.h"
+#include "platform/win32/Paths.h"
+#include "platform/win32/Staging.h"
 #include "tests/win32/Support.h"
 
 namespace quennel::win32 {
 namespace {
 
 using namespace std::chrono_literals;
-using test::Utf8;
 
 /// The command lines the installed program was started with, one a start.
 std::vector<std::wstring> Starts(const std::wstring& program) {
@@ -37,16 +38,13 @@ protected:
     ASSERT_TRUE(CreateDirectoryW(newFolder.c_str(), nullptr));
     Prepare();
   }
-  /// The helper installed, dated day 100; `newBits` waiting, dated `day`.
-  void Prepare(int day = 200) {
-    test::WriteBytes(installed, oldBits);
-    test::SetModified(installed, test::Day(100));
-    test::WriteBytes(source, newBits);
-    test::SetModified(source, test::Day(day));
+  /// The helper installed, dated day 100; `newBits` waiting, dated day 200.
+  void Prepare() {
+    test::WriteDated(installed, oldBits, 100);
+    test::WriteDated(source, newBits, 200);
   }
   test::Child Start() const {
-    return test::Child::Start(test::ProgramFolder() + L"quennel.exe", L"\"" + source + L"\" \"" + installed + L"\" vite",
-                              false);
+    return test::Child::Start(test::QuennelPath(), L"\"" + source + L"\" \"" + installed + L"\" vite", false);
   }
   /// Waits until `count` starts are recorded.
   std::vector<std::wstring> AwaitStarts(size_t count) const {
@@ -54,14 +52,6 @@ protected:
     while (Starts(installed).size() < count && std::chrono::steady_clock::now() < deadline)
       std::this_thread::sleep_for(20ms);
     return Starts(installed);
-  }
-  /// Names beside the program that are Quennel's, ending with `end`.
-  std::vector<std::wstring> Quennels(const wchar_t* end = L"") const {
-    std::vector<std::wstring> names = folder.Names();
-    std::erase_if(names, [&](const std::wstring& name) {
-      return name.find(L".quennel~") == std::wstring::npos || !name.ends_with(end);
-    });
-    return names;
   }
 
   test::TempFolder folder;
@@ -92,7 +82,7 @@ TEST_F(Concurrent, SimultaneousRunsAllStartAndOneInstalls) {
     ASSERT_EQ(starts.size(), runs);
     EXPECT_EQ(std::count_if(starts.begin(), starts.end(), [](const auto& line) { return !Marked(line); }), 1);
     EXPECT_TRUE(test::HasBytes(installed, newBits));
-    EXPECT_TRUE(Quennels().empty());
+    EXPECT_TRUE(folder.Names(L".quennel~").empty());
     DeleteFileW((installed + L".starts").c_str());
   }
 }
@@ -112,7 +102,7 @@ TEST_F(Concurrent, DoubleClickWhileTheFirstProgramRuns) {
   ASSERT_EQ(starts.size(), 2u);
   EXPECT_NE(Marked(starts[0]), Marked(starts[1]));
   EXPECT_TRUE(test::HasBytes(installed, newBits));
-  EXPECT_TRUE(Quennels().empty());
+  EXPECT_TRUE(folder.Names(L".quennel~").empty());
 }
 
 TEST_F(Runs, ProgramRunByOthersIsUpdatedAtOnceAndClearedLater) {
@@ -125,54 +115,32 @@ TEST_F(Runs, ProgramRunByOthersIsUpdatedAtOnceAndClearedLater) {
   // A new version went in: started without the marker.
   EXPECT_EQ(test::AwaitRecord(installed, 20s), L"\"" + installed + L"\" vite");
   EXPECT_FALSE(other->Wait(0ms).has_value());  // the other instance runs on
-  EXPECT_EQ(Quennels(L".old").size(), 1u);
-  EXPECT_TRUE(Quennels(L".tmp").empty());
+  EXPECT_EQ(folder.Names(L".old").size(), 1u);
+  EXPECT_TRUE(folder.Names(L".tmp").empty());
 
   // Once it has ended, the next replacement leaves nothing beside the program.
   other.reset();
   newBits += "2";
-  test::WriteBytes(source, newBits);
-  test::SetModified(source, test::Day(300));
+  test::WriteDated(source, newBits, 300);
   EXPECT_EQ(Start().Wait(60s), DWORD{0});
   EXPECT_TRUE(test::HasBytes(installed, newBits));
-  EXPECT_TRUE(Quennels().empty());
+  EXPECT_TRUE(folder.Names(L".quennel~").empty());
 }
 
-/// Whether a commit refused as busy offers to set the file aside; a
-/// commit that goes through fails the test.
-bool RefusalMaySetAside(StagedCopy& staged) {
-  try {
-    staged.Commit();
-    ADD_FAILURE() << "replaced a file in use";
-    return false;
-  } catch (const BusyError& busy) {
-    return busy.CanSetAside();
-  }
-}
-
-/// Fails between the two renames.
-class Interrupted : public Win32Platform {
-public:
-  void BetweenRenames() override { throw PlatformError("coupure"); }
-};
-
-TEST_F(Runs, FailureBetweenTheRenamesPutsTheOldFileBack) {
+TEST_F(Runs, FailedSecondRenamePutsTheOldFileBack) {
   test::Child other = test::RunProgram(installed, 60000);
-  Interrupted platform;
-  auto staged = platform.StageCopy(Utf8(source), Utf8(installed), [](std::uint64_t, std::uint64_t) {});
-  EXPECT_TRUE(RefusalMaySetAside(*staged));
-  EXPECT_THROW(staged->CommitSettingAside(), PlatformError);
-  staged.reset();
+  const std::wstring target = Extended(installed);
+  const std::wstring aside = Extended(folder.path() + QuennelName(SplitPath(installed).name, Kind::SetAside, RandomHex()));
+  constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  const Handle old(CreateFileW(target.c_str(), DELETE | SYNCHRONIZE, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
+  // The program's own folder cannot move into itself: the second rename fails.
+  const Handle replacement(CreateFileW(Extended(folder.path()).c_str(), DELETE | SYNCHRONIZE, kShareAll, nullptr,
+                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  ASSERT_TRUE(old.valid() && replacement.valid());
+  EXPECT_THROW(ReplaceSettingAside(old.get(), replacement.get(), target, aside), PlatformError);
   EXPECT_TRUE(test::HasBytes(installed, oldBits));
-  EXPECT_TRUE(Quennels().empty());
+  EXPECT_TRUE(folder.Names(L".quennel~").empty());
   EXPECT_FALSE(other.Wait(0ms).has_value());
-}
-
-TEST_F(Runs, FileHeldWithoutDeleteSharingIsNotSetAside) {
-  test::Child holder = test::HoldFile(installed, 20000);
-  Win32Platform platform;
-  auto staged = platform.StageCopy(Utf8(source), Utf8(installed), [](std::uint64_t, std::uint64_t) {});
-  EXPECT_FALSE(RefusalMaySetAside(*staged));
 }
 
 }  // namespace
