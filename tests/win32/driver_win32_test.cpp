@@ -25,17 +25,32 @@ std::string Quoted(const std::wstring& path) {
   return quoted;
 }
 
-class CaughtPlatform : public Win32Platform {
+/// The real backend, but for the command line, the end and a record of the boxes.
+class CaughtPlatform final : public Process, public Screen {
 public:
   explicit CaughtPlatform(std::string tail) : tail_(std::move(tail)) {}
   std::string CommandTail() override { return tail_; }
+  void Pause(std::chrono::milliseconds duration) override { real.Pause(duration); }
+  std::chrono::steady_clock::time_point Now() override { return real.Now(); }
+  void StartProgram(const std::string& line, WindowMode mode) override { real.StartProgram(line, mode); }
+  std::string ExecutableName() override { return real.ExecutableName(); }
+  std::string ProgramSuffix() override { return real.ProgramSuffix(); }
+  [[noreturn]] void End(int status) override { throw quennel::testing::Ended{status}; }
+
+  void PumpEvents() override { real.PumpEvents(); }
   void ShowMessage(const std::string& text, MessageStyle style, const std::optional<std::string>& title) override {
     messages.push_back(text);
     styles.push_back(style);
-    Win32Platform::ShowMessage(text, style, title);  // no desktop here: returns at once
+    real.ShowMessage(text, style, title);  // no desktop here: returns at once
   }
-  [[noreturn]] void End(int status) override { throw quennel::testing::Ended{status}; }
+  void SetLabelText(int index, const std::string& text) override { real.SetLabelText(index, text); }
+  void ShowProgressWindow() override { real.ShowProgressWindow(); }
+  void ShowCopyProgress(double fraction) noexcept override { real.ShowCopyProgress(fraction); }
+  void ShowNotice(const std::string& text) override { real.ShowNotice(text); }
+  void PlayBeep() override { real.PlayBeep(); }
+  void SetPointer(PointerShape shape) override { real.SetPointer(shape); }
 
+  Win32Platform real;
   std::vector<std::string> messages;
   std::vector<MessageStyle> styles;
 
@@ -47,15 +62,13 @@ class DriverTest : public ::testing::Test {
 protected:
   void SetUp() override {
     ASSERT_TRUE(CreateDirectoryW(newFolder.c_str(), nullptr));
-    test::WriteBytes(installed, oldBits);
-    test::SetModified(installed, test::Day(100));
-    test::WriteBytes(source, newBits);
-    test::SetModified(source, test::Day(200));
+    test::WriteDated(installed, oldBits, 100);
+    test::WriteDated(source, newBits, 200);
   }
 
   /// Runs Quennel through start-up's runner; the exit status.
   int Run(CaughtPlatform& platform, std::chrono::milliseconds busyLimit) {
-    return quennel::testing::RunForm(platform, busyLimit);
+    return quennel::testing::RunForm({platform.real, platform, platform}, busyLimit);
   }
 
   std::string Tail(const std::string& extra) const {
@@ -77,7 +90,7 @@ TEST_F(DriverTest, ReplacesOnceReleasedAndStartsWithoutMarker) {
   CaughtPlatform platform(Tail("x \"y z\""));
   EXPECT_EQ(Run(platform, 20s), kExitStarted);
   EXPECT_TRUE(test::HasBytes(installed, newBits));
-  EXPECT_EQ(platform.FileModified(Utf8(installed)), platform.FileModified(Utf8(source)));
+  EXPECT_EQ(platform.real.Stat(Utf8(installed)).modified, platform.real.Stat(Utf8(source)).modified);
   EXPECT_EQ(test::AwaitRecord(installed, 20s), Launched(L"x \"y z\""));
   EXPECT_TRUE(platform.messages.empty());
   EXPECT_EQ(folder.Names().size(), 3u);  // the program and its two records
@@ -98,13 +111,12 @@ TEST_F(DriverTest, GivesUpAtTheBoundAndStartsTheOldOneWithMarker) {
   EXPECT_EQ(folder.Names().size(), 3u);  // the program and its records: no staging file left
 }
 
-TEST_F(DriverTest, UpToDateStartsWithMarkerAndNoWindow) {
+TEST_F(DriverTest, UpToDateStartsWithMarker) {
   test::SetModified(source, test::Day(50));
   CaughtPlatform platform(Tail(""));
   EXPECT_EQ(Run(platform, 1s), kExitStarted);
   EXPECT_TRUE(test::HasBytes(installed, oldBits));
   EXPECT_EQ(test::AwaitRecord(installed, 20s), Launched(L" (~!~)"));
-  EXPECT_EQ(platform.Window().Handle(), nullptr);
   EXPECT_TRUE(platform.messages.empty());
 }
 

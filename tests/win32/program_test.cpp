@@ -12,11 +12,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::wstring QuennelPath() { return test::ProgramFolder() + L"quennel.exe"; }
-
 /// Runs quennel.exe with `arguments`; its exit status.
 DWORD RunQuennel(const std::wstring& arguments) {
-  test::Child child = test::Child::Start(QuennelPath(), arguments, false);
+  test::Child child = test::Child::Start(test::QuennelPath(), arguments, false);
   const auto status = child.Wait(60s);
   EXPECT_TRUE(status.has_value()) << "quennel.exe did not end";
   return status.value_or(~DWORD{0});
@@ -26,10 +24,8 @@ class ProgramTest : public testing::Test {
 protected:
   void SetUp() override {
     ASSERT_TRUE(CreateDirectoryW(newFolder.c_str(), nullptr));
-    test::WriteBytes(installed, oldBits);
-    test::SetModified(installed, test::Day(100));
-    test::WriteBytes(source, newBits);
-    test::SetModified(source, test::Day(200));
+    test::WriteDated(installed, oldBits, 100);
+    test::WriteDated(source, newBits, 200);
   }
 
   test::TempFolder folder;

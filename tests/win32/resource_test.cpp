@@ -12,15 +12,13 @@
 namespace quennel {
 namespace {
 
-std::wstring QuennelPath() { return test::ProgramFolder() + L"quennel.exe"; }
-
 class VersionTest : public testing::Test {
 protected:
   void SetUp() override {
-    const DWORD size = GetFileVersionInfoSizeW(QuennelPath().c_str(), nullptr);
+    const DWORD size = GetFileVersionInfoSizeW(test::QuennelPath().c_str(), nullptr);
     ASSERT_GT(size, 0u);
     data.resize(size);
-    ASSERT_TRUE(GetFileVersionInfoW(QuennelPath().c_str(), 0, size, data.data()));
+    ASSERT_TRUE(GetFileVersionInfoW(test::QuennelPath().c_str(), 0, size, data.data()));
   }
 
   std::wstring Value(const std::wstring& name) {
@@ -69,7 +67,7 @@ BOOL CALLBACK FirstName(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR found) {
 }
 
 TEST(IconTest, FirstIconIsTheDesignedPicture) {
-  HMODULE module = LoadLibraryExW(QuennelPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  HMODULE module = LoadLibraryExW(test::QuennelPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   ASSERT_NE(module, nullptr);
   ULONG_PTR first = 0;
   EnumResourceNamesW(module, MAKEINTRESOURCEW(14) /* RT_GROUP_ICON */, FirstName, reinterpret_cast<LONG_PTR>(&first));
