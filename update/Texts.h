@@ -47,4 +47,15 @@ inline constexpr const char* kOtherUpdateGaveUp = " est toujours en cours : la n
 inline constexpr const char* kSourceChanged = "Le fichier source a changé pendant la copie.";
 inline constexpr const char* kStagingReplaced = "La copie temporaire a été remplacée par un autre fichier.";
 
+/// A link on the way to the installed program that someone other than the
+/// runner placed in a folder others may write; its path follows.
+inline constexpr const char* kForeignLink =
+    "Lien symbolique refusé : il a été posé par un autre utilisateur dans un dossier partagé : ";
+/// A link on the way changed while the program was being found; its path follows.
+inline constexpr const char* kLinkChanged = "Un lien du chemin a changé pendant la mise à jour : ";
+/// The installed program has file capabilities that this user may not give.
+inline constexpr const char* kCapabilityNotSettable =
+    "Le programme installé a des capacités (security.capability) que seul root peut donner à la "
+    "nouvelle version : cet utilisateur ne peut pas le mettre à jour.";
+
 }  // namespace quennel::texts

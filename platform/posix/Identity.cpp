@@ -5,6 +5,8 @@
 #include "platform/posix/Identity.h"
 
 #include <fcntl.h>
+#include <linux/capability.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -104,6 +106,21 @@ private:
   int fd_ = -1;
 };
 
+/// Sets the mode; a file system that keeps none (FAT through FUSE) is not
+/// a failed copy. Returns 0 or an errno value.
+int SetMode(int fd, mode_t mode) {
+  if (fchmod(fd, mode) == 0) return 0;
+  return errno == ENOSYS || errno == EOPNOTSUPP || errno == ENOTSUP ? 0 : errno;
+}
+
+/// Whether this process may set file capabilities (CAP_SETFCAP).
+bool MaySetCapabilities() {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+  if (syscall(SYS_capget, &header, data) != 0) return geteuid() == 0;
+  return (data[CAP_TO_INDEX(CAP_SETFCAP)].effective & CAP_TO_MASK(CAP_SETFCAP)) != 0;
+}
+
 /// Copies every extended attribute that belongs on the new file.
 int CopyAttributes(int staging, int folder, const char* installedName, int installedPath,
                    const struct stat& installed, bool ownerKept) {
@@ -154,8 +171,7 @@ int TakeIdentity(int staging, int folder, const char* installedName, const struc
   if (found.get() >= 0 && fstat(found.get(), &installed) != 0) return errno;
   if (found.get() < 0 || !S_ISREG(installed.st_mode)) {
     // A first install: the publisher's bits as this user's umask allows.
-    const mode_t mode = source.st_mode & 0777 & ~CurrentUmask();
-    return fchmod(staging, mode) == 0 ? 0 : errno;
+    return SetMode(staging, source.st_mode & 0777 & ~CurrentUmask());
   }
 
   // Owner and group where we may; otherwise ours stay. fchown clears setuid,
@@ -181,8 +197,26 @@ int TakeIdentity(int staging, int folder, const char* installedName, const struc
   mode_t mode = installed.st_mode & 07777;
   if (!ownerKept) mode &= ~static_cast<mode_t>(S_ISUID);
   if (!groupKept) mode &= ~static_cast<mode_t>(S_ISGID);
-  if (fchmod(staging, mode) != 0) return errno;
+  if (const int error = SetMode(staging, mode); error != 0) return error;
   return CopyAttributes(staging, folder, installedName, found.get(), installed, ownerKept);
+}
+
+bool CapabilityBeyondReach(int folder, const char* installedName) {
+  const Fd found(openat(folder, installedName, O_PATH | O_NOFOLLOW | O_CLOEXEC));
+  struct stat installed;
+  if (found.get() < 0 || fstat(found.get(), &installed) != 0 || !S_ISREG(installed.st_mode)) return false;
+  if (installed.st_uid != geteuid() || MaySetCapabilities()) return false;
+  AttributeReader reader(found.get());
+  std::vector<char> value;
+  int error = reader.Value("security.capability", value);
+  const Fd readable(error == ENOENT ? openat(folder, installedName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK |
+                                                                        O_NOCTTY | O_CLOEXEC)
+                                    : -1);
+  if (readable.get() >= 0) {  // no /proc
+    reader.Use(readable.get());
+    error = reader.Value("security.capability", value);
+  }
+  return error == 0;
 }
 
 }  // namespace quennel

@@ -18,4 +18,9 @@ namespace quennel {
 /// program (an ACL or capability that cannot be set).
 int TakeIdentity(int staging, int folder, const char* installedName, const struct stat& source);
 
+/// Whether the installed copy `installedName` has file capabilities that a
+/// new copy would have to carry (this process keeps it as its owner) but
+/// that this process may not set: the copy would fail at its very end.
+bool CapabilityBeyondReach(int folder, const char* installedName);
+
 }  // namespace quennel

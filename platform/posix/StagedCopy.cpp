@@ -1,13 +1,11 @@
-/// Replacing the installed program on POSIX: under a lock on its folder,
-/// the new version is copied into a staging file beside it, checked,
+/// Replacing the installed program on POSIX: under its lock file, the new
+/// version is copied into a staging file beside it, checked,
 /// flushed, closed, and renamed over it. Every step works relative to the
 /// folder's descriptor, so a path near PATH_MAX works and a folder renamed
 /// meanwhile cannot redirect a step.
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
-#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -17,14 +15,16 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <vector>
 
 #include "platform/posix/Fd.h"
 #include "platform/posix/Identity.h"
+#include "platform/posix/LockFile.h"
+#include "platform/posix/OwnFiles.h"
 #include "platform/posix/PosixPlatform.h"
+#include "platform/posix/Target.h"
 #include "update/OwnNames.h"
 #include "update/StoredTime.h"
 #include "update/Texts.h"
@@ -34,42 +34,10 @@ namespace {
 
 /// Bytes copied between two progress calls (and so two event pumps).
 constexpr size_t kChunk = 8u << 20;
-/// Random characters at the end of a staging name.
-constexpr size_t kStagingRandom = 6;
-
-/// Where the installed program really lives: its folder, opened, and its
-/// name in it.
-struct Target {
-  Fd folder;
-  std::string name;
-};
-
-/// A destination that is a symbolic link is replaced where the link finally
-/// leads, and the link stays. A dangling link is an error: writing through
-/// it could plant a file wherever it points.
-Target OpenTarget(const std::string& destination) {
-  std::string path = destination;
-  struct stat st;
-  if (lstat(destination.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    char* real = realpath(destination.c_str(), nullptr);
-    if (!real) ThrowSystemError(errno);
-    path = real;
-    std::free(real);
-  }
-  const size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  Target target{Fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
-                slash == std::string::npos ? path : path.substr(slash + 1)};
-  if (target.folder.get() < 0) ThrowSystemError(errno);
-  return target;
-}
-
-/// Staging files are hidden: `.NAME.quennel~XXXXXX`.
-constexpr OwnFileKind kStaging{".", kStagingRandom, ""};
 
 std::string RandomSuffix() {
   static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  unsigned char bytes[kStagingRandom];
+  unsigned char bytes[kStaging.random];
   if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
     // No entropy yet (early boot): O_EXCL still keeps two runs apart.
     timespec now;
@@ -80,26 +48,6 @@ std::string RandomSuffix() {
   std::string suffix;
   for (const unsigned char byte : bytes) suffix += kLetters[byte % (sizeof kLetters - 1)];
   return suffix;
-}
-
-/// Removes what killed runs left: only ever called under the folder's lock,
-/// so no live run is staging here.
-void RemoveStaleStaging(const Target& target) {
-  const int folder = dup(target.folder.get());
-  if (folder < 0) return;
-  DIR* dir = fdopendir(folder);
-  if (!dir) {
-    close(folder);
-    return;
-  }
-  while (const dirent* entry = readdir(dir)) {
-    if (!IsOwnFileName(entry->d_name, target.name, kStaging, NameUnits::Bytes)) continue;
-    struct stat st;
-    // Never a folder or a link that merely looks like one of ours.
-    if (fstatat(target.folder.get(), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
-      unlinkat(target.folder.get(), entry->d_name, 0);
-  }
-  closedir(dir);
 }
 
 /// Copies all of `in` to `out`, the kernel's offload first, telling
@@ -162,15 +110,6 @@ bool SameVersion(const struct stat& a, const struct stat& b) {
 
 bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
-/// The folder's flock: taken by each run that replaces a program there.
-class FolderLock : public DestinationLock {
-public:
-  explicit FolderLock(Fd folder) : folder_(std::move(folder)) {}
-
-private:
-  Fd folder_;  // closing it lets the lock go
-};
-
 /// A staging file closed for writing, with a read-only descriptor kept to
 /// recognise it: nothing can be started from a file open for writing.
 class PosixStagedCopy : public StagedCopy {
@@ -191,8 +130,9 @@ public:
       ThrowSystemError(errno);
     committed_ = true;
     // Makes the rename survive a power cut. It is already done and cannot
-    // be undone, so a folder that refuses the flush changes nothing.
-    fsync(target_.folder.get());
+    // be undone, so a folder that refuses the flush (or that we may not
+    // read, hence not flush) changes nothing.
+    if (target_.readable) fsync(target_.folder.get());
   }
 
 private:
@@ -218,12 +158,7 @@ std::unique_ptr<DestinationLock> PosixPlatform::LockDestination(const std::strin
   } catch (const PlatformError&) {
     return nullptr;  // the copy will meet the same problem and report it
   }
-  if (flock(target.folder.get(), LOCK_EX | LOCK_NB) != 0) {
-    if (errno == EWOULDBLOCK) ThrowBusy(errno);
-    return nullptr;  // a folder that takes no lock (some network file systems)
-  }
-  RemoveStaleStaging(target);
-  return std::make_unique<FolderLock>(std::move(target.folder));
+  return TakeLock(std::move(target));
 }
 
 std::unique_ptr<StagedCopy> PosixPlatform::StageCopy(const std::string& source, const std::string& destination,
@@ -238,6 +173,8 @@ std::unique_ptr<StagedCopy> PosixPlatform::StageCopy(const std::string& source, 
 
   Target target = OpenTarget(destination);
   const int folder = target.folder.get();
+  // Said before copying anything, rather than after a whole copy, at every start.
+  if (CapabilityBeyondReach(folder, target.name.c_str())) throw PlatformError(texts::kCapabilityNotSettable);
   std::string name;
   Fd out;
   // Created exclusively and never through a link: a name already taken, by

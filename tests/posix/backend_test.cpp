@@ -187,7 +187,7 @@ TEST_F(Backend, FailedCopiesLeaveTheInstalledProgramIntact) {
 
 /// A run killed mid-copy (slowed by a preloaded library, so there is a
 /// middle) leaves the old program and its staging file; the next run
-/// installs and clears that file.
+/// installs, and leaves that file until it is ten minutes old.
 TEST_F(Backend, KilledInTheMiddleOfACopy) {
   WriteAll(dir / "new", ProbeBytes(1 << 20));
   WriteAll(dir / "app", ProbeBytes());
@@ -195,16 +195,18 @@ TEST_F(Backend, KilledInTheMiddleOfACopy) {
   const Args args = {(dir / "new").string(), (dir / "app").string()};
 
   const pid_t run = Spawn(args, dir / "probe.out", "/dev/null", SLOWCOPY_LIBRARY);
-  for (int i = 0; i < 10'000 && Leftovers(dir.path) == 0; ++i) usleep(1000);
+  for (int i = 0; i < 10'000 && Leftovers(dir.path) < 2; ++i) usleep(1000);  // its lock, then its copy
   kill(run, SIGKILL);
   ASSERT_EQ(Wait(run), 128 + SIGKILL) << "the run ended before its staging file showed up";
   EXPECT_EQ(ReadAll(dir / "app"), ProbeBytes()) << "a killed run must leave the old program";
-  EXPECT_EQ(Leftovers(dir.path), 1);
+  EXPECT_EQ(Leftovers(dir.path), 2) << "its staging file and its lock file";
 
   const Outcome outcome = Run(args);
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_TRUE(ReadAll(dir / "app") == ProbeBytes(1 << 20));
-  EXPECT_EQ(Leftovers(dir.path), 0);
+  // The lock file goes; a staging file under ten minutes old may be a live run's.
+  EXPECT_FALSE(fs::exists(dir / ".app.quennel~lock"));
+  EXPECT_EQ(Leftovers(dir.path), 1);
 }
 
 /// Starts that coincide: each one starts the program, a single one copies
@@ -237,22 +239,23 @@ TEST_F(Backend, SimultaneousStartsInstallOnceAndAllStart) {
   }
 }
 
-/// A run that holds the folder's lock and is killed: the next run waits
-/// while it lives, then clears what it left and installs.
+/// A run that holds the program's lock and is killed: the next run waits
+/// while it lives, then installs, leaving fresh staging files alone.
 TEST_F(Backend, LockOfAKilledRunIsReleased) {
   WriteAll(dir / "new", ProbeBytes(10));
   WriteAll(dir / "app", ProbeBytes());
   SetTime(dir / "app", 1000);
-  const fs::path stale = dir / ".app.quennel~DEAD01";
-  const fs::path other = dir / ".other.quennel~DEAD02";
-  WriteAll(stale, "partial");
-  WriteAll(other, "partial");
+  const fs::path lock = dir / ".app.quennel~lock";
+  const fs::path fresh = dir / ".app.quennel~DEAD01";
+  WriteAll(fresh, "partial");
   int ready[2];
   ASSERT_EQ(pipe(ready), 0);
   const pid_t holder = fork();
   if (holder == 0) {
-    const int folder = open(dir.path.c_str(), O_RDONLY | O_DIRECTORY);
-    flock(folder, LOCK_EX);
+    const int file = open(lock.c_str(), O_RDWR | O_CREAT, 0600);
+    struct flock whole {};
+    whole.l_type = F_WRLCK;
+    fcntl(file, F_OFD_SETLK, &whole);
     (void)!write(ready[1], "L", 1);
     pause();
     _exit(0);
@@ -261,18 +264,17 @@ TEST_F(Backend, LockOfAKilledRunIsReleased) {
   ASSERT_EQ(read(ready[0], &byte, 1), 1);
 
   const pid_t run = Spawn({(dir / "new").string(), (dir / "app").string()}, dir / "probe.out");
-  // A second open of the folder: the first try at its lock was refused.
-  EXPECT_TRUE(WaitForDescriptor(run, dir.path, 2)) << "the run never tried the lock";
+  // A second open of the lock file: the first try at the lock was refused.
+  EXPECT_TRUE(WaitForDescriptor(run, lock, 2)) << "the run never tried the lock";
   EXPECT_EQ(ReadAll(dir / "app"), ProbeBytes()) << "replaced while another run held the lock";
-  EXPECT_TRUE(fs::exists(stale)) << "cleared while another run held the lock";
   kill(holder, SIGKILL);
   waitpid(holder, nullptr, 0);
 
   EXPECT_EQ(Wait(run), 0);
   EXPECT_EQ(Probe().args, Args{});
   EXPECT_EQ(ReadAll(dir / "app"), ProbeBytes(10));
-  EXPECT_FALSE(fs::exists(stale));
-  EXPECT_TRUE(fs::exists(other));
+  EXPECT_TRUE(fs::exists(fresh));
+  EXPECT_FALSE(fs::exists(lock));
 }
 
 /// An installed program reached through a link: the link stays and the file

@@ -89,13 +89,15 @@ struct FaultRun {
 struct Paths {
   fs::path folder, source, dest, precious;
 
-  /// Entries named like a staging file of the destination.
+  /// Entries named like a staging file of the destination (its lock file aside).
   std::vector<fs::path> Staging() const {
     std::string prefix = ".";
     prefix.append(dest.filename().string()).append(".quennel~");
     std::vector<fs::path> found;
-    for (const auto& entry : fs::directory_iterator(folder))
-      if (entry.path().filename().string().starts_with(prefix)) found.push_back(entry.path());
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      const std::string name = entry.path().filename().string();
+      if (name.starts_with(prefix) && name != prefix + "lock") found.push_back(entry.path());
+    }
     return found;
   }
   /// The one staging file of the run in progress.

@@ -1,0 +1,28 @@
+#pragma once
+/// Finding where an installed program really lives, following links the
+/// way the kernel does and refusing those other users planted.
+
+#include <string>
+
+#include "platform/posix/Fd.h"
+
+namespace quennel {
+
+/// The installed program's folder, opened, and its name in it.
+struct Target {
+  Fd folder;
+  std::string name;
+  /// False where the folder may be searched but not read: `folder` is then
+  /// an O_PATH descriptor, with which it cannot be flushed nor listed.
+  bool readable = true;
+};
+
+/// Opens the folder where `destination` finally leads, each link on the
+/// way followed both by the kernel (under its own protections) and by a
+/// walk of ours, which refuses a link that neither the runner nor the
+/// owner of its folder made when others may write that folder. The two
+/// must arrive at the same file. A dangling link is an error: writing
+/// through it could plant a file wherever it points. Throws PlatformError.
+Target OpenTarget(const std::string& destination);
+
+}  // namespace quennel
