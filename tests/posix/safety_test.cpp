@@ -4,15 +4,22 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <pwd.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <functional>
 #include <optional>
 
 #include <gtest/gtest.h>
 
+#include "platform/posix/LockFile.h"
+#include "platform/posix/OwnFiles.h"
 #include "tests/posix/RealRun.h"
 #include "update/Texts.h"
 
@@ -20,6 +27,8 @@ namespace {
 
 using namespace quennel::testing::real;
 namespace fs = std::filesystem;
+
+constexpr const char* kLockName = ".app.quennel~lock";
 
 uid_t UserId(const char* name) {
   const passwd* p = getpwnam(name);
@@ -123,6 +132,248 @@ TEST_F(Safety, LinksOthersPlantedAreRefused) {
       EXPECT_NE(outcome.err.find(link.string()), std::string::npos) << outcome.err;
       EXPECT_EQ(Probe().args, Args{"(~!~)"});
     }
+  }
+}
+
+/// Runs `hold` in a child that then waits to be killed; returns its id
+/// once `hold` is done.
+pid_t Holder(const std::function<void()>& hold) {
+  int ready[2];
+  if (pipe(ready) != 0) return -1;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    hold();
+    (void)!write(ready[1], "H", 1);
+    pause();
+    _exit(0);
+  }
+  char byte;
+  (void)!read(ready[0], &byte, 1);
+  close(ready[0]);
+  close(ready[1]);
+  return pid;
+}
+
+void LockWhole(int file) {
+  struct flock whole {};
+  whole.l_type = F_WRLCK;
+  fcntl(file, F_OFD_SETLK, &whole);
+}
+
+/// Nothing a reader of the folder, or another user, holds or leaves at
+/// the lock's name delays an update: it installs at once, and what stands
+/// at that name stays as it was.
+TEST_F(Safety, NothingOthersHoldDelaysAnUpdate) {
+  const fs::path app = dir / "app", lock = dir / kLockName, precious = dir / "precious";
+  struct Case {
+    const char* name;
+    std::function<void()> hold;  // in the holder, running as root
+    std::function<void()> plant;  // before, in the folder
+    fs::file_type atLockName;
+  } cases[] = {
+      {"a reader's shared flock on the folder",
+       [&] { flock(open(dir.path.c_str(), O_RDONLY | O_DIRECTORY), LOCK_SH); }, [] {}, fs::file_type::not_found},
+      {"a reader's exclusive flock on the folder",
+       [&] { flock(open(dir.path.c_str(), O_RDONLY | O_DIRECTORY), LOCK_EX); }, [] {}, fs::file_type::not_found},
+      {"another user's lock file open to all, locked",
+       [&] { LockWhole(open(lock.c_str(), O_RDWR)); },
+       [&] {
+         WriteAll(lock, "", 0666);
+         chown(lock.c_str(), daemon_, 0);
+       },
+       fs::file_type::regular},
+      {"a link at the lock's name", [] {}, [&] { fs::create_symlink(precious, lock); }, fs::file_type::symlink},
+      {"a pipe at the lock's name", [] {}, [&] { mkfifo(lock.c_str(), 0666); }, fs::file_type::fifo},
+  };
+  WriteAll(precious, "must stay untouched", 0644);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove(lock);
+    Install(app, 0, 0755);
+    c.plant();
+    const pid_t holder = Holder(c.hold);
+
+    const Outcome outcome = Run(app);
+    kill(holder, SIGKILL);
+    waitpid(holder, nullptr, 0);
+
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(outcome.err, "");
+    EXPECT_TRUE(ReadAll(app) == ProbeBytes(64));
+    EXPECT_EQ(Probe().args, Args{});
+    EXPECT_EQ(fs::symlink_status(lock).type(), c.atLockName);
+    EXPECT_EQ(ReadAll(precious), "must stay untouched");
+  }
+}
+
+/// The lock file exists only while a run replaces the program, and only
+/// the runner, or the group that may write the folder, can open it.
+TEST_F(Safety, LockFileIsOnlyTheWritersWhileItLasts) {
+  const gid_t staff = getgrnam("staff") ? getgrnam("staff")->gr_gid : 0;
+  if (staff == 0) GTEST_SKIP() << "needs the staff group";
+  struct Case {
+    const char* name;
+    mode_t folderMode;
+    gid_t folderGroup;
+    mode_t lockMode;
+    gid_t lockGroup;
+  } cases[] = {
+      {"a folder only root writes", 0755, 0, 0600, 0},
+      {"a folder the staff group writes", 02775, staff, 0660, staff},
+  };
+  const fs::path folder = dir / "apps", app = folder / "app", lock = folder / kLockName;
+  WriteAll(source, ProbeBytes(1 << 20), 0644);  // slowed down below: long enough to look
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(folder);
+    Folder("apps", 0, c.folderMode);
+    chown(folder.c_str(), 0, c.folderGroup);
+    chmod(folder.c_str(), c.folderMode);
+    Install(app, 0, 0755);
+
+    const pid_t run = Spawn({source.string(), app.string()}, dir / "out" / "probe.out", "/dev/null", SLOWCOPY_LIBRARY);
+    struct stat st {};
+    for (int i = 0; i < 10'000 && lstat(lock.c_str(), &st) != 0; ++i) usleep(1000);
+    const Outcome byNobody = InChild([&] {
+      return setresuid(nobody_, nobody_, nobody_) == 0 && open(lock.c_str(), O_RDONLY) < 0 && errno == EACCES ? 0 : 1;
+    });
+
+    EXPECT_EQ(st.st_mode & 07777, c.lockMode);
+    EXPECT_EQ(st.st_gid, c.lockGroup);
+    EXPECT_EQ(byNobody.status, 0) << "nobody could open the lock file";
+    EXPECT_EQ(Wait(run), 0);
+    EXPECT_TRUE(ReadAll(app) == ProbeBytes(1 << 20));
+    EXPECT_FALSE(fs::exists(lock));
+  }
+}
+
+/// The names created in `folder` while `body` runs.
+std::vector<std::string> CreatedDuring(const fs::path& folder, const std::function<void()>& body) {
+  const int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+  inotify_add_watch(watch, folder.c_str(), IN_CREATE);
+  body();
+  std::vector<std::string> names;
+  alignas(inotify_event) char events[8192];
+  for (ssize_t n; (n = read(watch, events, sizeof events)) > 0;)
+    for (ssize_t at = 0; at < n;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+      if (event->len > 0) names.emplace_back(event->name);
+      at += sizeof(inotify_event) + event->len;
+    }
+  close(watch);
+  return names;
+}
+
+/// Staging files left beside the program, lock file aside.
+int StagingFiles(const fs::path& folder) {
+  int count = 0;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    count += name.find(".quennel~") != std::string::npos && name != kLockName;
+  }
+  return count;
+}
+
+/// Faults that other users' rights cause, each met by the right outcome
+/// as its owner `daemon` updates a program in its own folder: a folder it
+/// may write but not read is updated; a capability only root may set stops
+/// the update before anything is copied.
+TEST_F(Safety, OwnersUpdateWithinTheirRights) {
+  const bool setcap = system("command -v setcap >/dev/null") == 0;
+  struct Case {
+    const char* name;
+    mode_t folderMode;
+    const char* capability;  // given to the installed program, or nullptr
+    bool installs;
+  } cases[] = {
+      {"a folder its owner may write, not read", 0300, nullptr, true},
+      {"a program with a capability", 0755, "cap_net_bind_service+ep", false},
+  };
+  WriteAll(source, ProbeBytes(size_t{64} << 20), 0644);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.capability && !setcap) continue;  // no setcap here (Debian: libcap2-bin)
+    fs::remove_all(dir / "own");
+    const fs::path folder = Folder("own", daemon_, 0755), app = folder / "app";
+    Install(app, daemon_, 0755);
+    if (c.capability) {
+      ASSERT_EQ(system(("setcap " + std::string(c.capability) + " " + app.string()).c_str()), 0);
+    }
+    chmod(folder.c_str(), c.folderMode);
+
+    Outcome outcome;
+    const auto created = CreatedDuring(folder, [&] { outcome = Run(app, daemon_); });
+
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(ReadAll(app) == ProbeBytes(size_t{64} << 20), c.installs) << outcome.err;
+    EXPECT_EQ(Probe().args, c.installs ? Args{} : Args{"(~!~)"});
+    EXPECT_EQ(StagingFiles(folder), 0);
+    if (!c.installs) {
+      EXPECT_NE(outcome.err.find(quennel::texts::kCapabilityNotSettable), std::string::npos) << outcome.err;
+      EXPECT_EQ(created, std::vector<std::string>{kLockName}) << "a staging file was written";
+    }
+  }
+}
+
+/// Staging files younger than ten minutes may be live runs' copies: an
+/// update leaves them, the runner's own as much as another user's.
+TEST_F(Safety, FreshStagingFilesStay) {
+  const fs::path app = dir / "app", mine = dir / ".app.quennel~Mine01", theirs = dir / ".app.quennel~Dmon01";
+  Install(app, 0, 0755);
+  WriteAll(mine, "a copy in progress");
+  WriteAll(theirs, "a copy in progress");
+  chown(theirs.c_str(), daemon_, 0);
+
+  const Outcome outcome = Run(app);
+
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_TRUE(ReadAll(app) == ProbeBytes(64));
+  EXPECT_EQ(ReadAll(mine), "a copy in progress");
+  EXPECT_EQ(ReadAll(theirs), "a copy in progress");
+  EXPECT_FALSE(fs::exists(dir / kLockName));
+}
+
+/// Which files the clean-up removes, by the folder's clock: the lock
+/// file's change time, `now`.
+TEST(StaleStaging, OnlyOurOwnOldCopiesOfThisProgram) {
+  using quennel::FoundFile;
+  constexpr uid_t kRoot = 0, kUser = 1000, kOther = 1001;
+  const timespec now{1'000'000, 500};
+  const auto before = [&](long seconds, long nanoseconds = 0) {
+    return timespec{now.tv_sec - seconds, now.tv_nsec - nanoseconds};
+  };
+  const std::string lockName = quennel::LockFileName("app");
+  const struct Case {
+    const char* name;
+    FoundFile file;
+    uid_t runner;
+    bool stale;
+  } cases[] = {
+      {"the runner's, eleven minutes old", {".app.quennel~Ab12Cd", true, kUser, before(660)}, kUser, true},
+      {"another user's, removed by root", {".app.quennel~Ab12Cd", true, kOther, before(660)}, kRoot, true},
+      {"another user's, kept by a user", {".app.quennel~Ab12Cd", true, kOther, before(660)}, kUser, false},
+      {"nine minutes old", {".app.quennel~Ab12Cd", true, kUser, before(540)}, kUser, false},
+      {"ten minutes to the nanosecond", {".app.quennel~Ab12Cd", true, kUser, before(600)}, kUser, false},
+      {"a nanosecond over ten minutes", {".app.quennel~Ab12Cd", true, kUser, before(600, 1)}, kUser, true},
+      {"changed after the lock (another clock)", {".app.quennel~Ab12Cd", true, kUser, before(-700)}, kUser, false},
+      {"not a regular file", {".app.quennel~Ab12Cd", false, kUser, before(660)}, kUser, false},
+      {"another program's", {".apps.quennel~Ab12Cd", true, kUser, before(660)}, kUser, false},
+      {"five random letters", {".app.quennel~Ab12C", true, kUser, before(660)}, kUser, false},
+      {"the lock file", {lockName, true, kUser, before(660)}, kUser, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(quennel::IsStaleStaging(c.file, "app", c.runner, now), c.stale);
+  }
+}
+
+/// The lock's name is never a staging name, for any program name, and fits.
+TEST(StaleStaging, TheLockFileIsNeverOne) {
+  for (const std::string& program : {std::string("app"), std::string(250, 'a'), std::string(120, '\xC3') + "x"}) {
+    const std::string lock = quennel::LockFileName(program);
+    EXPECT_LE(lock.size(), quennel::kMaxNameLength);
+    EXPECT_FALSE(quennel::IsOwnFileName(lock, program, quennel::kStaging, quennel::NameUnits::Bytes));
+    EXPECT_EQ(lock.substr(lock.size() - 5), "~lock");
   }
 }
 
