@@ -38,10 +38,16 @@ void Restrict(int file, const struct stat& folder) {
   fchmod(file, mode);
 }
 
-/// Another user's lock file that others could open (and lock) is no lock.
-bool OpenToOthers(const struct stat& file, const struct stat& folder) {
+/// Another user's lock file is no lock where others could open (and lock)
+/// it, or where its owner could not replace the program anyway: in a
+/// sticky folder only the folder's owner and the program's may.
+bool Untrusted(const struct stat& file, const struct stat& folder, const Target& target) {
   const bool groupWrites = (folder.st_mode & S_IWGRP) && file.st_gid == folder.st_gid;
-  return (file.st_mode & (S_IROTH | S_IWOTH)) || (!groupWrites && (file.st_mode & (S_IRGRP | S_IWGRP)));
+  if ((file.st_mode & (S_IROTH | S_IWOTH)) || (!groupWrites && (file.st_mode & (S_IRGRP | S_IWGRP)))) return true;
+  if (!(folder.st_mode & S_ISVTX) || file.st_uid == folder.st_uid) return false;
+  struct stat program;
+  return fstatat(target.folder.get(), target.name.c_str(), &program, AT_SYMLINK_NOFOLLOW) != 0 ||
+         file.st_uid != program.st_uid;
 }
 
 /// Writes our process id, so that the lock file's change time is the
@@ -109,7 +115,7 @@ std::unique_ptr<DestinationLock> TakeLock(Target target) {
     struct stat st;
     if (file.get() < 0 || fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
     if (st.st_uid == geteuid()) Restrict(file.get(), holder);
-    else if (OpenToOthers(st, holder)) return nullptr;
+    else if (Untrusted(st, holder, target)) return nullptr;
 
     struct flock whole {};
     whole.l_type = F_WRLCK;

@@ -165,23 +165,26 @@ void LockWhole(int file) {
 /// at that name stays as it was.
 TEST_F(Safety, NothingOthersHoldDelaysAnUpdate) {
   const fs::path app = dir / "app", lock = dir / kLockName, precious = dir / "precious";
+  const auto LockFileOf = [&](uid_t owner, mode_t mode) {
+    WriteAll(lock, "", mode);
+    chown(lock.c_str(), owner, 0);
+  };
   struct Case {
     const char* name;
     std::function<void()> hold;  // in the holder, running as root
     std::function<void()> plant;  // before, in the folder
     fs::file_type atLockName;
+    mode_t folderMode = 0755;
   } cases[] = {
       {"a reader's shared flock on the folder",
        [&] { flock(open(dir.path.c_str(), O_RDONLY | O_DIRECTORY), LOCK_SH); }, [] {}, fs::file_type::not_found},
       {"a reader's exclusive flock on the folder",
        [&] { flock(open(dir.path.c_str(), O_RDONLY | O_DIRECTORY), LOCK_EX); }, [] {}, fs::file_type::not_found},
       {"another user's lock file open to all, locked",
-       [&] { LockWhole(open(lock.c_str(), O_RDWR)); },
-       [&] {
-         WriteAll(lock, "", 0666);
-         chown(lock.c_str(), daemon_, 0);
-       },
-       fs::file_type::regular},
+       [&] { LockWhole(open(lock.c_str(), O_RDWR)); }, [&] { LockFileOf(daemon_, 0666); }, fs::file_type::regular},
+      {"a closed lock file, locked by a user who could not replace root's program in a sticky folder",
+       [&] { LockWhole(open(lock.c_str(), O_RDWR)); }, [&] { LockFileOf(nobody_, 0600); }, fs::file_type::regular,
+       01777},
       {"a link at the lock's name", [] {}, [&] { fs::create_symlink(precious, lock); }, fs::file_type::symlink},
       {"a pipe at the lock's name", [] {}, [&] { mkfifo(lock.c_str(), 0666); }, fs::file_type::fifo},
   };
@@ -189,6 +192,7 @@ TEST_F(Safety, NothingOthersHoldDelaysAnUpdate) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     fs::remove(lock);
+    chmod(dir.path.c_str(), c.folderMode);
     Install(app, 0, 0755);
     c.plant();
     const pid_t holder = Holder(c.hold);
