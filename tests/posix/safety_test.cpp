@@ -371,14 +371,4 @@ TEST(StaleStaging, OnlyOurOwnOldCopiesOfThisProgram) {
   }
 }
 
-/// The lock's name is never a staging name, for any program name, and fits.
-TEST(StaleStaging, TheLockFileIsNeverOne) {
-  for (const std::string& program : {std::string("app"), std::string(250, 'a'), std::string(120, '\xC3') + "x"}) {
-    const std::string lock = quennel::LockFileName(program);
-    EXPECT_LE(lock.size(), quennel::kMaxNameLength);
-    EXPECT_FALSE(quennel::IsOwnFileName(lock, program, quennel::kStaging, quennel::NameUnits::Bytes));
-    EXPECT_EQ(lock.substr(lock.size() - 5), "~lock");
-  }
-}
-
 }  // namespace
