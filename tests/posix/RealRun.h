@@ -189,4 +189,15 @@ inline ProbeReport ReadProbe(const fs::path& path) {
   return report;
 }
 
+/// Opens `dir` to other users: they reach it, run the copy of Quennel put
+/// there (the build folder may be closed to them) and write the probe's
+/// record into `dir/out`.
+inline void ShareWithOtherUsers(const TempDir& dir) {
+  chmod(dir.path.c_str(), 0755);
+  fs::copy_file(QUENNEL_BINARY, dir / "quennel");
+  fs::create_directory(dir / "out");
+  chmod((dir / "out").c_str(), 0777);
+  setenv("PROBE_OUT", (dir / "out" / "probe.out").c_str(), 1);
+}
+
 }  // namespace quennel::testing::real

@@ -73,13 +73,7 @@ protected:
     games_ = groupId("games");
     nogroup_ = groupId("nogroup");
     if (!found) GTEST_SKIP() << "needs the daemon, nobody, staff, games, nogroup accounts";
-    // Other users must reach the folder, run a Quennel there (the build
-    // folder may be closed to them) and write the probe's record.
-    chmod(dir.path.c_str(), 0755);
-    fs::copy_file(QUENNEL_BINARY, dir / "quennel");
-    fs::create_directory(dir / "out");
-    chmod((dir / "out").c_str(), 0777);
-    setenv("PROBE_OUT", (dir / "out" / "probe.out").c_str(), 1);
+    ShareWithOtherUsers(dir);
     source = dir / "new";
     installed = dir / "app";
     WriteAll(source, ProbeBytes(64));

@@ -42,13 +42,7 @@ protected:
     daemon_ = UserId("daemon");
     nobody_ = UserId("nobody");
     if (daemon_ == 0 || nobody_ == 0) GTEST_SKIP() << "needs the daemon and nobody accounts";
-    // Other users reach the folder and run their own copy of Quennel (the
-    // build folder may be closed to them).
-    chmod(dir.path.c_str(), 0755);
-    fs::copy_file(QUENNEL_BINARY, dir / "quennel");
-    fs::create_directory(dir / "out");
-    chmod((dir / "out").c_str(), 0777);
-    setenv("PROBE_OUT", (dir / "out" / "probe.out").c_str(), 1);
+    ShareWithOtherUsers(dir);
     source = dir / "new";
     WriteAll(source, ProbeBytes(64), 0644);
     SetTime(source, 2000);
