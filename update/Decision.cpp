@@ -16,9 +16,9 @@ void F_Main::DecisionStage() {
 
 bool F_Main::ReplacementDue() {
   const auto source = Examine(SourcePath);
-  if (!source || source->folder) return false;
+  if (!FileExists(source)) return false;
   const auto dest = Examine(DestPath);
-  if (!dest || dest->folder) return true;
+  if (!FileExists(dest)) return true;
   return dest->modified < source->modified;
 }
 

@@ -29,11 +29,6 @@ std::optional<FileStatus> F_Main::Examine(const std::string& path) {
   }
 }
 
-bool F_Main::FileExists(const std::string& path) {
-  const auto status = Examine(path);
-  return status && !status->folder;
-}
-
 void RunQuennel(Platform platform, std::chrono::milliseconds busyWaitLimit) {
   try {
     F_Main form(platform, busyWaitLimit);

@@ -64,8 +64,9 @@ public:
   /// Runs every stage; ends the process through the platform.
   void Form_Load();
 
-  /// True for an existing file that is not a directory; never throws.
-  bool FileExists(const std::string& path);
+  /// True for an existing file that is not a directory, as one question to
+  /// the file system (Examine) found it.
+  static bool FileExists(const std::optional<FileStatus>& status) { return status && !status->folder; }
   /// Starts the installed program and ends the process.
   [[noreturn]] void LaunchTarget(bool withMarker);
   /// Carriage return, line feed.
