@@ -1,10 +1,12 @@
 /// The rules both systems follow, in process: the names of Quennel's own
-/// files, the time kept on a coarse clock, plain line breaks.
+/// files and which of them are stale, the time kept on a coarse clock,
+/// plain line breaks.
 
 #include <gtest/gtest.h>
 
 #include <map>
 
+#include "update/Leftovers.h"
 #include "update/LineBreaks.h"
 #include "update/OwnNames.h"
 #include "update/StoredTime.h"
@@ -83,6 +85,39 @@ TEST(OwnNames, MatchOnlyTheirOwn) {
     EXPECT_EQ(IsOwnFileName(candidate, first, kWindowsSetAside, NameUnits::Utf16), matches) << candidate;
   EXPECT_TRUE(IsOwnFileName(".app.quennel~Ab3xY9", "app", kPosixStaging, NameUnits::Bytes));
   EXPECT_FALSE(IsOwnFileName(".app.quennel~Ab3x/9", "app", kPosixStaging, NameUnits::Bytes));
+}
+
+/// Which files the clean-up clears, by the folder's clock: the lock
+/// file's change time, `now`.
+TEST(Leftovers, OnlyOurOwnOldCopiesOfThisProgram) {
+  const FileStamp now{1'000'000, 500};
+  const auto before = [&](std::int64_t seconds, std::int32_t nanoseconds = 0) {
+    return FileStamp{now.seconds - seconds, now.nanoseconds - nanoseconds};
+  };
+  const std::string aside = "app.exe.quennel~0123456789abcdef.old";
+  const struct {
+    const char* name;
+    FoundFile file;
+    bool stale;
+  } cases[] = {
+      {"ours, eleven minutes old", {".app.quennel~Ab12Cd", true, true, before(660)}, true},
+      {"another user's", {".app.quennel~Ab12Cd", true, false, before(660)}, false},
+      {"nine minutes old", {".app.quennel~Ab12Cd", true, true, before(540)}, false},
+      {"ten minutes to the nanosecond", {".app.quennel~Ab12Cd", true, true, before(600)}, false},
+      {"a nanosecond over ten minutes", {".app.quennel~Ab12Cd", true, true, before(600, 1)}, true},
+      {"changed after the lock (another clock)", {".app.quennel~Ab12Cd", true, true, before(-700)}, false},
+      {"not a regular file", {".app.quennel~Ab12Cd", false, true, before(660)}, false},
+      {"another program's", {".apps.quennel~Ab12Cd", true, true, before(660)}, false},
+      {"five random letters", {".app.quennel~Ab12C", true, true, before(660)}, false},
+      {"the lock file", {".app.quennel~lock", true, true, before(660)}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(IsStaleOwnFile(c.file, "app", kPosixStaging, NameUnits::Bytes, now), c.stale);
+  }
+  // Windows compares the whole name exactly too, case included.
+  EXPECT_TRUE(IsStaleOwnFile({aside, true, true, before(660)}, "app.exe", kWindowsSetAside, NameUnits::Utf16, now));
+  EXPECT_FALSE(IsStaleOwnFile({aside, true, true, before(660)}, "APP.EXE", kWindowsSetAside, NameUnits::Utf16, now));
 }
 
 TEST(StoredTime, RoundUp) {

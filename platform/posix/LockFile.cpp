@@ -10,10 +10,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <string>
 
 #include "platform/posix/OwnFiles.h"
 #include "platform/posix/PosixPlatform.h"
+#include "update/Leftovers.h"
 
 namespace quennel {
 namespace {
@@ -59,7 +61,8 @@ bool Stamp(int file) {
 
 /// Removes what killed runs left, under the lock: only our own staging
 /// files of this program, and only old ones.
-void RemoveStaleStaging(const Target& target, const timespec& now) {
+void RemoveStaleStaging(const Target& target, const FileStamp& now) {
+  const uid_t runner = geteuid();
   const int folder = target.folder.get();
   const int listed = dup(folder);
   DIR* dir = listed < 0 ? nullptr : fdopendir(listed);
@@ -70,8 +73,9 @@ void RemoveStaleStaging(const Target& target, const timespec& now) {
   while (const dirent* entry = readdir(dir)) {
     struct stat st;
     if (fstatat(folder, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    const FoundFile file{entry->d_name, S_ISREG(st.st_mode), st.st_uid, st.st_ctim};
-    if (IsStaleStaging(file, target.name, geteuid(), now)) unlinkat(folder, entry->d_name, 0);
+    const FoundFile file{entry->d_name, S_ISREG(st.st_mode), runner == 0 || st.st_uid == runner,
+                         FileStamp{st.st_ctim.tv_sec, static_cast<std::int32_t>(st.st_ctim.tv_nsec)}};
+    if (IsStaleOwnFile(file, target.name, kStaging, NameUnits::Bytes, now)) unlinkat(folder, entry->d_name, 0);
   }
   closedir(dir);
 }
@@ -95,14 +99,6 @@ private:
 };
 
 }  // namespace
-
-bool IsStaleStaging(const FoundFile& file, std::string_view program, uid_t runner, const timespec& now) {
-  if (!IsOwnFileName(file.name, program, kStaging, NameUnits::Bytes) || !file.regular) return false;
-  if (runner != 0 && file.owner != runner) return false;
-  const auto age = std::chrono::seconds(now.tv_sec - file.changed.tv_sec) +
-                   std::chrono::nanoseconds(now.tv_nsec - file.changed.tv_nsec);
-  return age > kStagingLifetime;
-}
 
 std::unique_ptr<DestinationLock> TakeLock(Target target) {
   const int folder = target.folder.get();
@@ -128,7 +124,7 @@ std::unique_ptr<DestinationLock> TakeLock(Target target) {
     if (!StillNamed(folder, name, st)) continue;
     struct stat stamped;
     if (Stamp(file.get()) && fstat(file.get(), &stamped) == 0 && target.readable)
-      RemoveStaleStaging(target, stamped.st_ctim);
+      RemoveStaleStaging(target, {stamped.st_ctim.tv_sec, static_cast<std::int32_t>(stamped.st_ctim.tv_nsec)});
     return std::make_unique<HeldLock>(std::move(target), name, std::move(file));
   }
   ThrowBusy(EAGAIN);

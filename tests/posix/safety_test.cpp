@@ -331,38 +331,4 @@ TEST_F(Safety, FreshStagingFilesStay) {
   EXPECT_FALSE(fs::exists(dir / kLockName));
 }
 
-/// Which files the clean-up removes, by the folder's clock: the lock
-/// file's change time, `now`.
-TEST(StaleStaging, OnlyOurOwnOldCopiesOfThisProgram) {
-  using quennel::FoundFile;
-  constexpr uid_t kRoot = 0, kUser = 1000, kOther = 1001;
-  const timespec now{1'000'000, 500};
-  const auto before = [&](long seconds, long nanoseconds = 0) {
-    return timespec{now.tv_sec - seconds, now.tv_nsec - nanoseconds};
-  };
-  const std::string lockName = quennel::LockFileName("app");
-  const struct Case {
-    const char* name;
-    FoundFile file;
-    uid_t runner;
-    bool stale;
-  } cases[] = {
-      {"the runner's, eleven minutes old", {".app.quennel~Ab12Cd", true, kUser, before(660)}, kUser, true},
-      {"another user's, removed by root", {".app.quennel~Ab12Cd", true, kOther, before(660)}, kRoot, true},
-      {"another user's, kept by a user", {".app.quennel~Ab12Cd", true, kOther, before(660)}, kUser, false},
-      {"nine minutes old", {".app.quennel~Ab12Cd", true, kUser, before(540)}, kUser, false},
-      {"ten minutes to the nanosecond", {".app.quennel~Ab12Cd", true, kUser, before(600)}, kUser, false},
-      {"a nanosecond over ten minutes", {".app.quennel~Ab12Cd", true, kUser, before(600, 1)}, kUser, true},
-      {"changed after the lock (another clock)", {".app.quennel~Ab12Cd", true, kUser, before(-700)}, kUser, false},
-      {"not a regular file", {".app.quennel~Ab12Cd", false, kUser, before(660)}, kUser, false},
-      {"another program's", {".apps.quennel~Ab12Cd", true, kUser, before(660)}, kUser, false},
-      {"five random letters", {".app.quennel~Ab12C", true, kUser, before(660)}, kUser, false},
-      {"the lock file", {lockName, true, kUser, before(660)}, kUser, false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(quennel::IsStaleStaging(c.file, "app", c.runner, now), c.stale);
-  }
-}
-
 }  // namespace
