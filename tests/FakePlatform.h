@@ -46,6 +46,7 @@ public:
   int lockBusyTries = 0;                 // lock attempts refused as held; -1 for ever
   bool lockSupported = true;             // false: the system offers no lock
   std::function<void()> whileLockHeld;   // what the lock's holder does, once
+  std::function<void()> onLock;          // what taking the lock settles, each time
   std::string busyText = "Le processus ne peut pas accéder au fichier.";
   std::size_t copyChunk = 0;                  // bytes per progress call; 0: the whole file
   std::chrono::milliseconds chunkTime{0};     // fake time each chunk takes
@@ -87,6 +88,7 @@ public:
       throw BusyError("Ressource temporairement non disponible");
     }
     if (!lockSupported) return nullptr;
+    if (onLock) onLock();
     events.push_back("lock");
     lockHeld = true;
     return std::make_unique<Lock>(*this);

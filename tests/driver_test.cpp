@@ -102,8 +102,21 @@ TEST(Decision, Table) {
     }
     EXPECT_EQ(platform.files.count(dest + ".staged"), 0u);
     // One question to the file system per path: on a share each is a round trip.
-    for (const auto& [path, count] : platform.stats) EXPECT_EQ(count, c.replaced ? 2 : 1) << path;
+    // A missing destination is asked again once its lock has settled it.
+    for (const auto& [path, count] : platform.stats)
+      EXPECT_EQ(count, (c.replaced ? 2 : 1) + (path == dest && !c.destFile)) << path;
   }
+}
+
+/// A run killed between its two renames left the program set aside: the
+/// lock's holder puts it back before the decision, so it starts although
+/// the new version is out of reach.
+TEST(Decision, StrandedProgramIsPutBackBeforeDeciding) {
+  FakePlatform platform;
+  platform.tail = Tail(kSource, kDest, "x");
+  platform.onLock = [&] { platform.files[kDest] = kOld; };
+  EXPECT_EQ(platform.Run(), kExitStarted);
+  EXPECT_EQ(platform.started.value_or("<nothing>"), kMarked);
 }
 
 TEST(Decision, DestinationFolderFailsTheCopyAndTheStart) {
@@ -214,6 +227,7 @@ TEST(BusyDestination, Table) {
     bool installed;
     bool setAside;
     milliseconds waitedAtLeast, waitedBelow;
+    bool lockSupported = true;
   } cases[] = {
       {"released after a while", 5, false, kBusyWaitLimit, true, false, 5 * kBusyRetryPause,
        5 * kBusyRetryPause + milliseconds(1)},
@@ -222,12 +236,16 @@ TEST(BusyDestination, Table) {
       {"running: set aside after the grace", -1, true, kBusyWaitLimit, true, true, kSetAsideGrace,
        kSetAsideGrace + kBusyRetryPause + milliseconds(1)},
       {"running, closes within the grace", 10, true, kBusyWaitLimit, true, false, milliseconds(0), kSetAsideGrace},
+      // Another run may be setting it aside at the same moment.
+      {"running, no lock to be had: never set aside", -1, true, milliseconds(3000), false, false, milliseconds(3000),
+       milliseconds(3000) + kBusyRetryPause + milliseconds(1), false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     FakePlatform platform = Installed();
     platform.busyCommits = c.busyCommits;
     platform.busyRunning = c.running;
+    platform.lockSupported = c.lockSupported;
 
     EXPECT_EQ(platform.Run(c.limit), kExitStarted);
 

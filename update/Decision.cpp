@@ -11,13 +11,23 @@ void F_Main::DecisionStage() {
   platform_.screen.PumpEvents();
 
   if (DestPath == SourcePath) LaunchTarget(true);
-  if (!ReplacementDue()) LaunchTarget(true);
+  if (!ReplacementDue(true)) LaunchTarget(true);
 }
 
-bool F_Main::ReplacementDue() {
+bool F_Main::ReplacementDue(bool settle) {
+  auto dest = Examine(DestPath);
+  if (!dest && settle) {
+    // A run killed between its two renames leaves the program set aside:
+    // the lock's holder puts it back, so it starts even when the new
+    // version is out of reach. Another run at work sees to it itself.
+    try {
+      platform_.files.LockDestination(DestPath);
+    } catch (const PlatformError&) {
+    }
+    dest = Examine(DestPath);
+  }
   const auto source = Examine(SourcePath);
   if (!FileExists(source)) return false;
-  const auto dest = Examine(DestPath);
   if (!FileExists(dest)) return true;
   return dest->modified < source->modified;
 }

@@ -86,16 +86,18 @@ private:
   void ReplacementStage();
   /// True when the installed program must be replaced: the source is a
   /// file, and the destination is missing or strictly older. One question
-  /// to the file system per path.
-  bool ReplacementDue();
+  /// to the file system per path; with `settle`, a missing destination is
+  /// first settled under its lock.
+  bool ReplacementDue(bool settle);
   /// What the file system says of `path`; nothing when it cannot be queried.
   std::optional<FileStatus> Examine(const std::string& path);
   /// Takes the lock on the destination, waiting while another run holds
   /// it; says once that it waits, and why it gave up.
   std::unique_ptr<DestinationLock> WaitForLock();
   /// Copies the new version and puts it in place, waiting while the
-  /// destination is busy.
-  void InstallNewVersion();
+  /// destination is busy; only a run that holds the lock (`locked`) sets
+  /// a running program aside.
+  void InstallNewVersion(bool locked);
   void ShowCopyError(const std::string& errorText, const std::string& copyContext);
 
   Platform platform_;

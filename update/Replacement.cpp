@@ -32,13 +32,13 @@ void F_Main::ReplacementStage() {
     std::unique_ptr<DestinationLock> lock;
     handled([&] { lock = WaitForLock(); });
     // The run we waited for may have put this very version in.
-    if (CopyOk && !ReplacementDue()) {
+    if (CopyOk && !ReplacementDue(false)) {
       lock.reset();
       LaunchTarget(true);
     }
     if (CopyOk) {
       handled([&] { platform_.screen.PlayBeep(); });
-      handled([&] { InstallNewVersion(); });
+      handled([&] { InstallNewVersion(lock != nullptr); });
     }
   }
   report();
@@ -64,7 +64,7 @@ std::unique_ptr<DestinationLock> F_Main::WaitForLock() {
   }
 }
 
-void F_Main::InstallNewVersion() {
+void F_Main::InstallNewVersion(bool locked) {
   // The new version goes into a staging file first and replaces the
   // installed copy in one rename, so an interrupted or failed copy never
   // leaves a missing or truncated program behind.
@@ -76,10 +76,11 @@ void F_Main::InstallNewVersion() {
       });
   // The installed program may be open or running: wait for it, within reason.
   // A running program may just be closing; past a short grace it is set
-  // aside, and the instances others keep open go on from there.
+  // aside, and the instances others keep open go on from there. Without
+  // the lock another run may be setting it aside too: just wait.
   const auto busySince = platform_.process.Now();
   RetryWhileBusy(platform_, {busyWaitLimit_}, [&] {
-    const bool graceOver = platform_.process.Now() - busySince >= kSetAsideGrace;
+    const bool graceOver = locked && platform_.process.Now() - busySince >= kSetAsideGrace;
     staged->Commit(graceOver ? RunningProgram::SetAside : RunningProgram::Wait);
   });
 }

@@ -57,5 +57,9 @@ inline constexpr const char* kLinkChanged = "Un lien du chemin a changé pendant
 inline constexpr const char* kCapabilityNotSettable =
     "Le programme installé a des capacités (security.capability) que seul root peut donner à la "
     "nouvelle version : cet utilisateur ne peut pas le mettre à jour.";
+/// A program whose path is too long for the system to start it, on a
+/// volume that gives it no short form either.
+inline constexpr const char* kPathTooLongToStart =
+    "Le chemin du programme est trop long pour que le système puisse le démarrer.";
 
 }  // namespace quennel::texts

@@ -1,83 +1,245 @@
-/// One replacement at a time per destination: a named mutex, which the
-/// system releases when its holder dies and which leaves no file behind.
+/// One replacement at a time per program: a lock file beside the file
+/// really replaced, named after its real name so every spelling of the
+/// program meets the same lock, on this machine and on any other that
+/// shares the folder. Only those who may replace the program can open it:
+/// whoever can open a file can lock it and stall every update.
 
 #include <windows.h>
+#include <aclapi.h>
 #include <sddl.h>
 
-#include <cstdint>
+#include <memory>
+#include <vector>
 
+#include "platform/win32/Handle.h"
 #include "platform/win32/Paths.h"
+#include "platform/win32/Staging.h"
 #include "platform/win32/SystemError.h"
 #include "platform/win32/Text.h"
 #include "platform/win32/Win32Platform.h"
-#include "update/OwnNames.h"
+#include "update/Leftovers.h"
 
 namespace quennel::win32 {
 namespace {
 
-class MutexLock final : public DestinationLock {
-public:
-  explicit MutexLock(HANDLE mutex) : mutex_(mutex) {}
-  ~MutexLock() override {
-    ReleaseMutex(mutex_);
-    CloseHandle(mutex_);
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+/// Rights that do more than look at a file's attributes and access list.
+constexpr DWORD kLookOnly = FILE_READ_ATTRIBUTES | FILE_READ_EA | READ_CONTROL | SYNCHRONIZE;
+
+/// A file's status change time: the file server's clock.
+FileStamp ChangeStamp(const FILE_BASIC_INFO& basic) {
+  const auto ticks = static_cast<std::uint64_t>(basic.ChangeTime.QuadPart);
+  return StampOf(FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)});
+}
+
+struct LocalDeleter {
+  void operator()(void* memory) const { LocalFree(memory); }
+};
+using LocalMemory = std::unique_ptr<void, LocalDeleter>;
+
+/// The user this process runs as.
+std::vector<BYTE> RunnerSid() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
+  Handle owned(token);
+  DWORD size = 0;
+  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  std::vector<BYTE> buffer(size);
+  if (size == 0 || !GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) return {};
+  const PSID sid = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
+  const auto* first = static_cast<const BYTE*>(sid);
+  return {first, first + GetLengthSid(sid)};
+}
+
+bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type) { return IsWellKnownSid(sid, type); }
+
+bool Same(PSID sid, const std::vector<BYTE>& other) {
+  return !other.empty() && EqualSid(sid, const_cast<BYTE*>(other.data()));
+}
+
+/// Who may replace the program, and so hold its lock: the runner, the
+/// folder's owner, Administrators and SYSTEM.
+bool MayHold(PSID sid, const std::vector<BYTE>& runner, PSID folderOwner) {
+  return Same(sid, runner) || (folderOwner && EqualSid(sid, folderOwner)) ||
+         IsWellKnown(sid, WinBuiltinAdministratorsSid) || IsWellKnown(sid, WinLocalSystemSid);
+}
+
+std::wstring SidText(PSID sid) {
+  wchar_t* text = nullptr;
+  if (!sid || !ConvertSidToStringSidW(sid, &text)) return L"";
+  const LocalMemory owned(text);
+  return text;
+}
+
+/// A lock file another run made is trusted when nobody but those who may
+/// hold the lock owns it or may do more than look at it; a folder whose
+/// file system keeps no access lists is open to all anyway.
+bool Trusted(HANDLE file, const std::vector<BYTE>& runner, PSID folderOwner) {
+  DWORD flags = 0;
+  if (GetVolumeInformationByHandleW(file, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
+      !(flags & FILE_PERSISTENT_ACLS))
+    return true;
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                      nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+    return false;
+  const LocalMemory owned(descriptor);
+  if (!dacl || !owner || !MayHold(owner, runner, folderOwner)) return false;  // no list: open to everyone
+  for (DWORD k = 0; k < dacl->AceCount; ++k) {
+    ACE_HEADER* header = nullptr;
+    if (!GetAce(dacl, k, reinterpret_cast<void**>(&header))) return false;
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+    const auto* allowed = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
+    const PSID sid = const_cast<DWORD*>(&allowed->SidStart);
+    if ((allowed->Mask & ~kLookOnly) && !MayHold(sid, runner, folderOwner) && !EqualSid(sid, owner)) return false;
   }
-  MutexLock(const MutexLock&) = delete;
-  MutexLock& operator=(const MutexLock&) = delete;
+  return true;
+}
+
+/// Opens (or makes, hidden, with its own access list) the lock file
+/// `path`; invalid where it cannot be opened or trusted.
+Handle OpenLockFile(const std::wstring& path, const std::wstring& folder) {
+  const std::vector<BYTE> runner = RunnerSid();
+  PSID folderOwner = nullptr;
+  PSECURITY_DESCRIPTOR folderDescriptor = nullptr;
+  GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &folderOwner, nullptr, nullptr,
+                        nullptr, &folderDescriptor);
+  const LocalMemory ownedFolder(folderDescriptor);
+
+  const std::wstring rules = L"D:P(A;;FA;;;BA)(A;;FA;;;SY)" +
+                             (runner.empty() ? L"" : L"(A;;FA;;;" + SidText(const_cast<BYTE*>(runner.data())) + L")") +
+                             (folderOwner ? L"(A;;FA;;;" + SidText(folderOwner) + L")" : L"");
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(rules.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+    return Handle();
+  const LocalMemory ownedDescriptor(descriptor);
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+  // Never through a link; never deleted while open, so never pending
+  // deletion while others wait on it.
+  Handle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                          &attributes, OPEN_ALWAYS, FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file.valid()) return file;
+  const bool made = GetLastError() != ERROR_ALREADY_EXISTS;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(file.get(), &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+    return Handle();
+  if (!made && !Trusted(file.get(), runner, folderOwner)) return Handle();
+  return file;
+}
+
+/// The held lock; closing the file lets the next run go (the system does
+/// the same for a killed holder). The file stays for the next run.
+class HeldLock final : public DestinationLock {
+public:
+  explicit HeldLock(Handle file) : file_(std::move(file)) {}
+  ~HeldLock() override {
+    OVERLAPPED whole{};
+    UnlockFileEx(file_.get(), 0, 1, 0, &whole);
+  }
 
 private:
-  HANDLE mutex_;
+  Handle file_;
 };
 
-std::wstring Hex(std::uint64_t value) {
-  std::wstring digits(16, L'0');
-  for (int k = 15; k >= 0; --k, value >>= 4) digits[k] = L"0123456789abcdef"[value & 0xF];
-  return digits;
+/// Writes our process id into the held lock file, so its change time is
+/// the folder's "now"; returns that time.
+std::optional<FileStamp> Stamp(HANDLE file) {
+  const std::string pid = std::to_string(GetCurrentProcessId()) + "\r\n";
+  DWORD written = 0;
+  LARGE_INTEGER start{};
+  if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN) ||
+      !WriteFile(file, pid.data(), static_cast<DWORD>(pid.size()), &written, nullptr) || !SetEndOfFile(file))
+    return std::nullopt;
+  FILE_BASIC_INFO basic;
+  if (!GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)) return std::nullopt;
+  return ChangeStamp(basic);
 }
 
-/// Opens (or makes) the mutex `name` so that every user may wait on it and
-/// release it: the users of one terminal server share the Global\ ones.
-HANDLE OpenShared(const std::wstring& name) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  // Everyone: SYNCHRONIZE | MUTEX_MODIFY_STATE, nothing more.
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;0x00100001;;;WD)", SDDL_REVISION_1,
-                                                            &descriptor, nullptr))
-    descriptor = nullptr;
-  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
-  HANDLE mutex = CreateMutexExW(descriptor ? &attributes : nullptr, name.c_str(), 0,
-                                SYNCHRONIZE | MUTEX_MODIFY_STATE);
-  LocalFree(descriptor);
-  return mutex;
-}
-
-/// Removes what killed runs left beside the program: staging files, and old
-/// versions set aside whose programs have ended. What is still in use stays.
-void ClearLeftovers(const std::wstring& target) {
-  const Split where = SplitPath(target);
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((where.folder + QuennelNameStart(where.name) + L"*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return;
-  do {
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-    if (!IsQuennelName(found.cFileName, where.name, Kind::Staging) &&
-        !IsQuennelName(found.cFileName, where.name, Kind::SetAside))
-      continue;
-    const std::wstring path = where.folder + found.cFileName;
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
-      SetFileAttributesW(path.c_str(), found.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
-    DeleteFileW(path.c_str());
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
+/// Deletes the file open as `file`. A read-only attribute is cleared for
+/// it, and put back when the delete is refused (a program still running):
+/// nothing is left more open than it was.
+void DeleteOpenFile(HANDLE file, FILE_BASIC_INFO basic) {
+  const DWORD attributes = basic.FileAttributes;
+  const auto setAttributes = [&](DWORD value) {
+    FILE_BASIC_INFO change{};
+    change.FileAttributes = value ? value : FILE_ATTRIBUTE_NORMAL;  // zero would leave them as they are
+    return SetFileInformationByHandle(file, FileBasicInfo, &change, sizeof change) != FALSE;
+  };
+  const bool unlocked = (attributes & FILE_ATTRIBUTE_READONLY) && setAttributes(attributes & ~FILE_ATTRIBUTE_READONLY);
+  FILE_DISPOSITION_INFO gone{TRUE};
+  if (!SetFileInformationByHandle(file, FileDispositionInfo, &gone, sizeof gone) && unlocked)
+    setAttributes(attributes);
 }
 
 }  // namespace
 
-std::wstring LockName(const std::wstring& target) {
-  // The same file under any spelling of its path gets the same lock.
-  std::wstring folded = target;
-  CharUpperBuffW(folded.data(), static_cast<DWORD>(folded.size()));
-  const std::string bytes = Utf8(folded);
-  return L"quennel-" + Hex(Fnv1a(bytes)) + Hex(Fnv1a(bytes, 0x84222325CBF29CE4ull));
+void ClearLeftovers(const std::wstring& target, const FileStamp& now) {
+  const Split where = SplitPath(target);
+  const std::vector<BYTE> runner = RunnerSid();
+  BYTE administrators[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof administrators;
+  BOOL administrator = FALSE;
+  if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size) ||
+      !CheckTokenMembership(nullptr, administrators, &administrator))
+    administrator = FALSE;
+
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((where.folder + QuennelNameStart(where.name) + L"*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::wstring name = found.cFileName;
+    if (!IsQuennelName(name, where.name, Kind::Staging) && !IsQuennelName(name, where.name, Kind::SetAside)) continue;
+    // Through one handle from here, whatever the name comes to lead to.
+    Handle file(CreateFileW((where.folder + name).c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES |
+                                                               READ_CONTROL | SYNCHRONIZE,
+                            kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                            nullptr));
+    FILE_BASIC_INFO basic;
+    if (!file.valid() || !GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic)) continue;
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    GetSecurityInfo(file.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                    &descriptor);
+    const LocalMemory owned(descriptor);
+    const std::string utf8 = Utf8(name);
+    const FoundFile candidate{
+        utf8, !(basic.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)),
+        administrator || (owner && Same(owner, runner)), ChangeStamp(basic)};
+    const std::string program = Utf8(where.name);
+    if (!IsStaleOwnFile(candidate, program, QuennelKind(Kind::Staging), NameUnits::Utf16, now) &&
+        !IsStaleOwnFile(candidate, program, QuennelKind(Kind::SetAside), NameUnits::Utf16, now))
+      continue;
+    DeleteOpenFile(file.get(), basic);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+}
+
+bool RestoreSetAside(const std::wstring& target) {
+  if (GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES || GetLastError() != ERROR_FILE_NOT_FOUND)
+    return false;
+  const Split where = SplitPath(target);
+  WIN32_FIND_DATAW found, newest{};
+  std::wstring real;
+  HANDLE search = FindFirstFileW((where.folder + QuennelNameStart(where.name) + L"*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  do {
+    if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
+    const std::wstring name = found.cFileName;
+    const std::wstring named = SetAsideProgram(name, where.name);
+    if (named.empty()) continue;
+    if (real.empty() || CompareFileTime(&found.ftLastWriteTime, &newest.ftLastWriteTime) > 0) {
+      newest = found;
+      real = named;
+    }
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  if (real.empty()) return false;
+  Handle old(CreateFileW((where.folder + newest.cFileName).c_str(), DELETE | SYNCHRONIZE, kShareAll, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  return old.valid() && RenameByHandle(old.get(), where.folder + real, false);
 }
 
 std::unique_ptr<DestinationLock> Win32Platform::LockDestination(const std::string& destination) {
@@ -87,23 +249,20 @@ std::unique_ptr<DestinationLock> Win32Platform::LockDestination(const std::strin
   } catch (const PlatformError&) {
     return nullptr;  // the copy will meet the same problem and report it
   }
-  const std::wstring name = LockName(target);
-  HANDLE mutex = OpenShared(L"Global\\" + name);
-  if (!mutex) mutex = OpenShared(L"Local\\" + name);
-  if (!mutex) return nullptr;  // no lock to be had: the update goes on without
-  switch (WaitForSingleObject(mutex, 0)) {
-    case WAIT_OBJECT_0:
-    case WAIT_ABANDONED:  // its holder died: the lock is ours
-      break;
-    case WAIT_TIMEOUT:
-      CloseHandle(mutex);
-      throw BusyError(SystemText(ERROR_SHARING_VIOLATION));
-    default:
-      CloseHandle(mutex);
-      return nullptr;
+  const Split where = SplitPath(target);
+  Handle file = OpenLockFile(where.folder + LockFileName(where.name), where.folder);
+  if (!file.valid()) return nullptr;  // no lock to be had or trusted: the update goes on without
+  OVERLAPPED whole{};
+  if (!LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &whole)) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING) throw BusyError(SystemText(ERROR_LOCK_VIOLATION));
+    return nullptr;  // a file system that keeps no locks
   }
-  auto lock = std::make_unique<MutexLock>(mutex);
-  ClearLeftovers(target);
+  const std::optional<FileStamp> now = Stamp(file.get());
+  auto lock = std::make_unique<HeldLock>(std::move(file));
+  // What killed runs left: a program stranded aside goes back, stale copies go.
+  RestoreSetAside(target);
+  if (now) ClearLeftovers(target, *now);
   return lock;
 }
 

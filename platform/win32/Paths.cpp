@@ -13,10 +13,19 @@ namespace {
 constexpr size_t kRandomLength = 16;
 constexpr OwnFileKind kStaging{"", kRandomLength, ".tmp"};
 constexpr OwnFileKind kSetAside{"", kRandomLength, ".old"};
-
-const OwnFileKind& KindOf(Kind kind) { return kind == Kind::Staging ? kStaging : kSetAside; }
+/// Four letters where the others have sixteen: never taken for one of them.
+constexpr OwnFileKind kLock{"", 4, ""};
 
 }  // namespace
+
+const OwnFileKind& QuennelKind(Kind kind) {
+  switch (kind) {
+    case Kind::Staging: return kStaging;
+    case Kind::SetAside: return kSetAside;
+    case Kind::Lock: return kLock;
+  }
+  return kStaging;
+}
 
 std::wstring Extended(const std::wstring& path) {
   if (path.rfind(LR"(\\?\)", 0) == 0) return path;
@@ -41,25 +50,12 @@ Split SplitPath(const std::wstring& path) {
   return {path.substr(0, cut + 1), path.substr(cut + 1)};
 }
 
-std::wstring ResolveTarget(const std::wstring& destination) {
-  const std::wstring path = Extended(destination);
-  Handle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!file.valid()) {
-    const DWORD error = GetLastError();
-    // The name itself exists, yet what it leads to does not: a dangling link.
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-        (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND))
-      ThrowSystemError(error);
-    return path;
-  }
-  if (!(GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT)) return path;
-  std::wstring final(path.size() + MAX_PATH, L'\0');
+std::wstring FinalPath(HANDLE file) {
+  std::wstring final(MAX_PATH, L'\0');
   while (true) {
-    const DWORD length = GetFinalPathNameByHandleW(file.get(), final.data(), static_cast<DWORD>(final.size()),
+    const DWORD length = GetFinalPathNameByHandleW(file, final.data(), static_cast<DWORD>(final.size()),
                                                    FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (length == 0) ThrowLastError();
+    if (length == 0) return L"";
     if (length < final.size()) {
       final.resize(length);
       return Extended(final);
@@ -68,17 +64,70 @@ std::wstring ResolveTarget(const std::wstring& destination) {
   }
 }
 
+namespace {
+
+/// The real path of `path`, open as `file`; where the system cannot say
+/// (wine, past MAX_PATH), its long names at least.
+std::wstring RealPath(HANDLE file, const std::wstring& path) {
+  std::wstring real = FinalPath(file);
+  if (!real.empty()) return real;
+  real.resize(path.size() + 1);
+  const DWORD length = GetLongPathNameW(path.c_str(), real.data(), static_cast<DWORD>(real.size()));
+  if (length == 0 || length >= real.size()) return path;
+  real.resize(length);
+  return real;
+}
+
+}  // namespace
+
+std::wstring ResolveTarget(const std::wstring& destination) {
+  constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  const std::wstring path = Extended(destination);
+  Handle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                          FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (file.valid()) return RealPath(file.get(), path);
+  const DWORD error = GetLastError();
+  // The name itself exists, yet what it leads to does not: a dangling link.
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+      (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND))
+    ThrowSystemError(error);
+  // Nothing there yet: the folder's real path, and the name as given.
+  const Split where = SplitPath(path);
+  Handle folder(CreateFileW(where.folder.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!folder.valid()) return path;  // the copy meets the same problem, and reports it
+  std::wstring real = RealPath(folder.get(), where.folder);
+  if (!real.ends_with(L'\\')) real += L'\\';
+  return real + where.name;
+}
+
 std::wstring QuennelNameStart(const std::wstring& name) {
   // Both kinds share their start: one search finds them all.
   return Wide(OwnFilePrefix(Utf8(name), kStaging, NameUnits::Utf16));
 }
 
+std::wstring LockFileName(const std::wstring& name) { return QuennelName(name, Kind::Lock, L"lock"); }
+
 std::wstring QuennelName(const std::wstring& name, Kind kind, const std::wstring& random) {
-  return Wide(OwnFileName(Utf8(name), KindOf(kind), Utf8(random), NameUnits::Utf16));
+  return Wide(OwnFileName(Utf8(name), QuennelKind(kind), Utf8(random), NameUnits::Utf16));
 }
 
 bool IsQuennelName(const std::wstring& candidate, const std::wstring& name, Kind kind) {
-  return IsOwnFileName(Utf8(candidate), Utf8(name), KindOf(kind), NameUnits::Utf16);
+  return IsOwnFileName(Utf8(candidate), Utf8(name), QuennelKind(kind), NameUnits::Utf16);
+}
+
+std::wstring SetAsideProgram(const std::wstring& candidate, const std::wstring& given) {
+  // A name too long to go whole into the set-aside name only matches exactly.
+  if (IsQuennelName(candidate, given, Kind::SetAside)) return given;
+  const size_t cut = candidate.rfind(L".quennel~");
+  if (cut == std::wstring::npos) return L"";
+  const std::wstring named = candidate.substr(0, cut);
+  if (!IsQuennelName(candidate, named, Kind::SetAside) ||
+      CompareStringOrdinal(named.data(), static_cast<int>(named.size()), given.data(), static_cast<int>(given.size()),
+                           TRUE) != CSTR_EQUAL)
+    return L"";
+  return named;
 }
 
 std::wstring RandomHex() {

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "platform/Platform.h"
+
 namespace quennel::win32 {
 
 /// Why the destination could not be replaced.
@@ -32,5 +34,17 @@ bool RenameByHandle(HANDLE file, const std::wstring& to, bool replace);
 /// the old file goes back under `target` and the second's error is thrown.
 bool ReplaceSettingAside(HANDLE installed, HANDLE replacement, const std::wstring& target,
                          const std::wstring& aside);
+
+/// Removes what killed runs left beside `target` (its real path): only
+/// staging and set-aside files named exactly after it, regular, the
+/// runner's (any, for an administrator), changed more than the staging
+/// lifetime before `now` (the lock file's change time). What cannot go yet
+/// stays as it was.
+void ClearLeftovers(const std::wstring& target, const FileStamp& now);
+
+/// Where `target` is missing while an old version set aside beside it
+/// survives (a run killed between its two renames), puts the newest such
+/// copy back under its real name. Returns whether it did.
+bool RestoreSetAside(const std::wstring& target);
 
 }  // namespace quennel::win32

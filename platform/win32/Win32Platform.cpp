@@ -14,7 +14,28 @@ namespace {
 /// 1601-01-01, where FILETIME counts from, in seconds before 1970.
 constexpr std::int64_t kEpochGap = 11'644'473'600;
 
+/// The short form of `path` as the volume keeps it, or empty.
+std::wstring ShortForm(const std::wstring& path) {
+  const std::wstring extended = Extended(path);
+  std::wstring shorter(extended.size() + 1, L'\0');
+  const DWORD length = GetShortPathNameW(extended.c_str(), shorter.data(), static_cast<DWORD>(shorter.size()));
+  if (length == 0 || length >= shorter.size()) return L"";
+  shorter.resize(length);
+  return shorter;
+}
+
 }  // namespace
+
+std::optional<std::wstring> ApplicationName(const std::wstring& program,
+                                            const std::function<std::wstring(const std::wstring&)>& shortForm) {
+  if (program.size() < MAX_PATH) return program;
+  std::wstring shorter = shortForm(program);
+  // The application name takes no \\?\ form.
+  if (shorter.starts_with(LR"(\\?\UNC\)")) shorter = LR"(\\)" + shorter.substr(8);
+  else if (shorter.starts_with(LR"(\\?\)")) shorter = shorter.substr(4);
+  if (shorter.empty() || shorter.size() >= MAX_PATH) return std::nullopt;
+  return shorter;
+}
 
 FileStamp StampOf(const FILETIME& time) {
   const std::uint64_t ticks = (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
@@ -58,6 +79,10 @@ std::chrono::steady_clock::time_point Win32Platform::Now() { return std::chrono:
 
 void Win32Platform::StartProgram(const std::string& commandLine, WindowMode mode) {
   const std::wstring program = Wide(SplitLaunchCommand(commandLine).program);
+  // Taken now: a rename may have given the file a new short name.
+  const std::optional<std::wstring> application =
+      program.empty() ? std::optional<std::wstring>(L"") : ApplicationName(program, ShortForm);
+  if (!application) throw PlatformError(texts::kPathTooLongToStart);
   // CreateProcessW may write into the command line, so it gets a copy.
   std::wstring line = Wide(commandLine);
   std::vector<wchar_t> buffer(line.begin(), line.end());
@@ -70,7 +95,7 @@ void Win32Platform::StartProgram(const std::string& commandLine, WindowMode mode
     case WindowMode::Normal: startup.wShowWindow = SW_SHOWNORMAL; break;
   }
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(program.empty() ? nullptr : program.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0,
+  if (!CreateProcessW(application->empty() ? nullptr : application->c_str(), buffer.data(), nullptr, nullptr, FALSE, 0,
                       nullptr, nullptr, &startup, &process)) {
     const DWORD error = GetLastError();
     if (error == ERROR_SHARING_VIOLATION) throw BusyError(SystemText(error));

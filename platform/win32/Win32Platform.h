@@ -2,7 +2,9 @@
 /// The Platform of Windows, on the W (UTF-16) APIs. Paths and texts cross
 /// into UTF-16 here and nowhere else.
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/Platform.h"
@@ -52,8 +54,10 @@ private:
   ProgressWindow window_;
 };
 
-/// The name of the mutex that serialises the replacements of `target` (a
-/// full path), the same for every spelling of it.
-std::wstring LockName(const std::wstring& target);
+/// The application name `program` is started by: itself within MAX_PATH,
+/// which is all the system takes there; past it, its short (8.3) form as
+/// `shortForm` finds it at start time, where that fits; else nothing.
+std::optional<std::wstring> ApplicationName(const std::wstring& program,
+                                            const std::function<std::wstring(const std::wstring&)>& shortForm);
 
 }  // namespace quennel::win32

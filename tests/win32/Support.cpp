@@ -34,6 +34,13 @@ void Check(bool ok, const char* what) {
 
 }  // namespace
 
+FileStamp AnHourOn() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const std::uint64_t ticks = (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  return FileStamp{static_cast<std::int64_t>(ticks / 10'000'000) - 11'644'473'600 + 3600, 0};
+}
+
 TempFolder::TempFolder() {
   static int serial = 0;
   wchar_t temp[MAX_PATH + 1];

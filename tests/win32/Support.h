@@ -52,6 +52,10 @@ void SetModified(const std::wstring& path, const FILETIME& time);
 /// Writes `bytes` to `path`, last written on Day(`day`).
 void WriteDated(const std::wstring& path, const std::string& bytes, int day);
 
+/// An hour from now by the system's clock: every leftover of ours is
+/// stale by then.
+FileStamp AnHourOn();
+
 /// For copies whose progress no test looks at.
 inline const CopyProgress kNoProgress = [](std::uint64_t, std::uint64_t) {};
 

@@ -2,7 +2,8 @@
 ///   --hold PATH MS EVENT  opens PATH sharing only reading (no writing, renaming
 ///                         or deleting), signals EVENT, holds it MS ms
 ///   --run MS EVENT        signals EVENT and runs for MS ms (a program in use)
-///   --mutex NAME MS EVENT takes the mutex NAME, signals EVENT, holds it MS ms
+///   --lock PATH MS EVENT  opens PATH for reading and writing, locks its first
+///                         byte, signals EVENT, holds it MS ms
 ///   anything else         writes its own command line (UTF-16) to EXE.cmdline,
 ///                         adds it as a line to EXE.starts, then stays for
 ///                         the milliseconds written in EXE.stay, if any
@@ -75,12 +76,14 @@ int wmain(int argc, wchar_t** argv) {
     CloseHandle(file);
     return 0;
   }
-  if (argc == 5 && std::wcscmp(argv[1], L"--mutex") == 0) {
-    HANDLE mutex = CreateMutexW(nullptr, FALSE, argv[2]);
-    if (!mutex || WaitForSingleObject(mutex, 10000) != WAIT_OBJECT_0) return 7;
+  if (argc == 5 && std::wcscmp(argv[1], L"--lock") == 0) {
+    HANDLE file = CreateFileW(argv[2], GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_ALWAYS, 0, nullptr);
+    OVERLAPPED first{};
+    if (file == INVALID_HANDLE_VALUE || !LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &first)) return 7;
     Signal(argv[4]);
     Sleep(static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 10)));
-    ReleaseMutex(mutex);
+    CloseHandle(file);
     return 0;
   }
   if (argc == 4 && std::wcscmp(argv[1], L"--run") == 0) {

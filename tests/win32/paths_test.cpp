@@ -72,9 +72,10 @@ TEST_F(ReplaceTest, LongNamesSharingTheirStartKeepTheirOwnFiles) {
   for (const std::wstring& left : {ours, theirs}) test::WriteBytes(folder.path() + left, "reste");
 
   Replace(folder.path() + first);
+  ClearLeftovers(ResolveTarget(folder.path() + first), test::AnHourOn());
   EXPECT_TRUE(test::HasBytes(folder.path() + first, newBits));
   EXPECT_TRUE(test::HasBytes(folder.path() + second, oldBits));
-  EXPECT_EQ(folder.Names(L".quennel~"), std::vector<std::wstring>{theirs});
+  EXPECT_EQ(folder.Names(L".quennel~"), (std::vector<std::wstring>{LockFileName(first), theirs}));
 }
 
 TEST_F(ReplaceTest, AttributesAndAccessRulesAreKept) {
@@ -159,20 +160,75 @@ TEST(Refusals, OnlyWhatWillEndIsWaitedFor) {
   }
 }
 
-TEST_F(ReplaceTest, LockHeldElsewhereIsBusyAndAKilledHolderFreesIt) {
+/// The access list as text, and its owner.
+std::wstring Rules(const std::wstring& path) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, nullptr,
+                        &descriptor);
+  wchar_t* text = nullptr;
+  ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text,
+                                                       nullptr);
+  std::wstring result = text ? text : L"";
+  LocalFree(text);
+  LocalFree(descriptor);
+  return result;
+}
+
+TEST_F(ReplaceTest, LockFileIsOneForEverySpellingOnlyForReplacersAndAKillFreesIt) {
   const std::wstring dest = folder.path() + L"verrou.exe";
+  const std::wstring lockFile = folder.path() + L"verrou.exe.quennel~lock";
   Prepare(dest);
-  // Any spelling of the path names the same lock.
-  const std::wstring target = ResolveTarget(dest);
-  EXPECT_EQ(LockName(target), LockName(ResolveTarget(folder.path() + L"VERROU.EXE")));
-  EXPECT_NE(LockName(target), LockName(ResolveTarget(source)));
+  platform.LockDestination(Utf8(dest));
+  // Left in place for the next run, hidden, and open to nobody but those
+  // who may replace the program: whoever can open it can lock it.
+  EXPECT_NE(GetFileAttributesW(lockFile.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+  const std::wstring rules = Rules(lockFile);
+  for (const wchar_t* anyone : {L";WD)", L";BU)", L";AU)", L";IU)"})
+    EXPECT_EQ(rules.find(anyone), std::wstring::npos) << Utf8(rules);
 
   std::optional<test::Child> holder;
-  holder.emplace(test::Child::Start(test::HelperPath(), L"--mutex Global\\" + LockName(target) + L" 30000", true));
-  EXPECT_THROW(platform.LockDestination(Utf8(dest)), BusyError);
+  holder.emplace(test::Child::Start(test::HelperPath(), L"--lock \"" + lockFile + L"\" 30000", true));
+  EXPECT_THROW(platform.LockDestination(Utf8(folder.path() + L"VERROU.EXE")), BusyError);
   holder.reset();  // killed: the system lets the lock go
-  auto lock = platform.LockDestination(Utf8(dest));
-  EXPECT_NE(lock, nullptr);
+  EXPECT_NE(platform.LockDestination(Utf8(dest)), nullptr);
+
+  // Planted by someone else and open to everyone: no lock, and no wait.
+  PSECURITY_DESCRIPTOR planted = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"O:BUD:(A;;FA;;;WD)", SDDL_REVISION_1, &planted,
+                                                                   nullptr));
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  BOOL present = FALSE, defaulted = FALSE;
+  GetSecurityDescriptorOwner(planted, &owner, &defaulted);
+  GetSecurityDescriptorDacl(planted, &present, &dacl, &defaulted);
+  const DWORD set = SetNamedSecurityInfoW(const_cast<wchar_t*>(lockFile.c_str()), SE_FILE_OBJECT,
+                                          OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, owner, nullptr, dacl,
+                                          nullptr);
+  LocalFree(planted);
+  if (set != ERROR_SUCCESS) GTEST_SKIP() << "no other owner can be set here";
+  EXPECT_EQ(platform.LockDestination(Utf8(dest)), nullptr);
+}
+
+/// Past MAX_PATH the system takes no application name but a short one.
+TEST(StartName, ShortFormOnlyWhereTheWholePathWouldNotDo) {
+  const std::wstring deep = L"C:\\" + std::wstring(290, L'a') + L".exe";
+  const struct {
+    const char* name;
+    std::wstring program, shortForm;
+    std::optional<std::wstring> chosen;
+  } cases[] = {
+      {"short enough as it is", L"C:\\apps\\prog.exe", L"C:\\APPS\\PROG.EXE", L"C:\\apps\\prog.exe"},
+      {"259 characters", std::wstring(259, L'p'), L"P~1", std::wstring(259, L'p')},
+      {"260 characters: its short form", std::wstring(260, L'p'), L"P~1", L"P~1"},
+      {"extended short form", deep, L"\\\\?\\C:\\AAAAAA~1.EXE", L"C:\\AAAAAA~1.EXE"},
+      {"short form on a share", deep, L"\\\\?\\UNC\\srv\\pub\\AAAAAA~1.EXE", L"\\\\srv\\pub\\AAAAAA~1.EXE"},
+      {"no short names on the volume", deep, L"", std::nullopt},
+      {"short form still too long", deep, L"C:\\" + std::wstring(257, L's'), std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(ApplicationName(c.program, [&](const std::wstring&) { return c.shortForm; }), c.chosen);
+  }
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/win32/Paths.h"
+#include "platform/win32/Staging.h"
 #include "platform/win32/Win32Platform.h"
 #include "tests/win32/Support.h"
 
@@ -56,23 +58,36 @@ TEST_F(StagingTest, StagingFileSitsBesideTheDestinationAndIsGuarded) {
   EXPECT_TRUE(test::HasBytes(dest, oldBits));
 }
 
-TEST_F(StagingTest, StaleStagingFilesGoLiveOnesStay) {
-  const std::wstring stale = folder.path() + L"programme \u00e9 \u4e2d.exe.quennel~0123456789abcdef.tmp";
-  const std::wstring live = folder.path() + L"programme \u00e9 \u4e2d.exe.quennel~fedcba9876543210.tmp";
-  const std::wstring unrelated = folder.path() + L"programme \u00e9 \u4e2d.exe.quennel~notmine.tmp";
-  for (const auto& path : {stale, live, unrelated}) test::WriteBytes(path, "x");
-  // A concurrent run keeps its staging file open without delete sharing.
-  HANDLE held = CreateFileW(live.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+/// What the clean-up clears: only our own files of this very name, once
+/// stale by the lock file's clock; what cannot go stays as it was.
+TEST_F(StagingTest, OnlyStaleLeftoversGoAndWhatStaysIsUnchanged) {
+  const std::wstring name = SplitPath(dest).name;
+  const auto beside = [&](const std::wstring& file) { return folder.path() + file; };
+  const std::wstring stale = beside(QuennelName(name, Kind::Staging, L"0123456789abcdef"));
+  const std::wstring live = beside(QuennelName(name, Kind::Staging, L"fedcba9876543210"));
+  const std::wstring running = beside(QuennelName(name, Kind::SetAside, L"00000000000000aa"));
+  const std::wstring otherCase = beside(L"PROGRAMME \u00c9 \u4e2d.EXE.quennel~1111111111111111.tmp");
+  const std::wstring notOurs = beside(name + L".quennel~notmine.tmp");
+  for (const auto& path : {stale, live, otherCase, notOurs}) test::WriteBytes(path, "x");
+  test::WriteBytes(running, test::ReadBytes(test::HelperPath()));
+  // A concurrent run keeps its staging file open without delete sharing;
+  // an old version set aside still runs.
+  test::Child held = test::HoldFile(live, 60000);
+  test::Child other = test::RunProgram(running, 60000);
+  ASSERT_TRUE(SetFileAttributesW(running.c_str(), FILE_ATTRIBUTE_READONLY));
 
-  auto lock = platform.LockDestination(Utf8(dest));
-  ASSERT_NE(lock, nullptr);
-  CloseHandle(held);
+  // All are fresh: a run's clean-up leaves every one.
+  platform.LockDestination(Utf8(dest));
+  for (const auto& path : {stale, live, running, otherCase, notOurs})
+    EXPECT_NE(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES) << Utf8(path);
+
+  // An hour on by the folder's clock, only the stale copy goes.
+  ClearLeftovers(ResolveTarget(dest), test::AnHourOn());
   EXPECT_EQ(GetFileAttributesW(stale.c_str()), INVALID_FILE_ATTRIBUTES);
-  EXPECT_NE(GetFileAttributesW(live.c_str()), INVALID_FILE_ATTRIBUTES);
-  EXPECT_NE(GetFileAttributesW(unrelated.c_str()), INVALID_FILE_ATTRIBUTES);
-  platform.StageCopy(Utf8(source), Utf8(dest), record)->Commit(RunningProgram::Wait);
-  EXPECT_TRUE(test::HasBytes(dest, newBits));
+  for (const auto& path : {live, otherCase, notOurs})
+    EXPECT_NE(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES) << Utf8(path);
+  EXPECT_NE(GetFileAttributesW(running.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+  SetFileAttributesW(running.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST_F(StagingTest, SourceChangedDuringTheCopyFailsAndLeavesNothing) {
