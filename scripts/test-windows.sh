@@ -23,6 +23,10 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   "$wineserver" -w
 fi
 
+# A second drive letter for the C: drive: the tests run one program under
+# both spellings.
+ln -sfn ../drive_c "$WINEPREFIX/dosdevices/q:"
+
 # No desktop: message boxes return at once instead of waiting for a click.
 env -u DISPLAY -u WAYLAND_DISPLAY ctest --test-dir "$build" --output-on-failure -E '^win32_window_tests$'
 

@@ -221,25 +221,20 @@ bool RestoreSetAside(const std::wstring& target) {
   if (GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES || GetLastError() != ERROR_FILE_NOT_FOUND)
     return false;
   const Split where = SplitPath(target);
-  WIN32_FIND_DATAW found, newest{};
-  std::wstring real;
+  WIN32_FIND_DATAW found;
+  std::optional<WIN32_FIND_DATAW> newest;
   HANDLE search = FindFirstFileW((where.folder + QuennelNameStart(where.name) + L"*").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return false;
   do {
     if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
-    const std::wstring name = found.cFileName;
-    const std::wstring named = SetAsideProgram(name, where.name);
-    if (named.empty()) continue;
-    if (real.empty() || CompareFileTime(&found.ftLastWriteTime, &newest.ftLastWriteTime) > 0) {
-      newest = found;
-      real = named;
-    }
+    if (!IsQuennelName(found.cFileName, where.name, Kind::SetAside)) continue;
+    if (!newest || CompareFileTime(&found.ftLastWriteTime, &newest->ftLastWriteTime) > 0) newest = found;
   } while (FindNextFileW(search, &found));
   FindClose(search);
-  if (real.empty()) return false;
-  Handle old(CreateFileW((where.folder + newest.cFileName).c_str(), DELETE | SYNCHRONIZE, kShareAll, nullptr,
+  if (!newest) return false;
+  Handle old(CreateFileW((where.folder + newest->cFileName).c_str(), DELETE | SYNCHRONIZE, kShareAll, nullptr,
                          OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  return old.valid() && RenameByHandle(old.get(), where.folder + real, false);
+  return old.valid() && RenameByHandle(old.get(), target, false);
 }
 
 std::unique_ptr<DestinationLock> Win32Platform::LockDestination(const std::string& destination) {

@@ -80,6 +80,25 @@ std::wstring RealPath(HANDLE file, const std::wstring& path) {
 
 }  // namespace
 
+namespace {
+
+/// The name a missing program had, where a copy of it set aside says so
+/// (its name's case may differ from the one given); else the name as given.
+std::wstring LeftoverName(const std::wstring& folder, const std::wstring& given) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((folder + QuennelNameStart(given) + L"*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return given;
+  std::wstring real = given;
+  do {
+    const std::wstring named = SetAsideProgram(found.cFileName, given);
+    if (!named.empty()) real = named;
+  } while (real == given && FindNextFileW(search, &found));
+  FindClose(search);
+  return real;
+}
+
+}  // namespace
+
 std::wstring ResolveTarget(const std::wstring& destination) {
   constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
   const std::wstring path = Extended(destination);
@@ -99,7 +118,7 @@ std::wstring ResolveTarget(const std::wstring& destination) {
   if (!folder.valid()) return path;  // the copy meets the same problem, and reports it
   std::wstring real = RealPath(folder.get(), where.folder);
   if (!real.ends_with(L'\\')) real += L'\\';
-  return real + where.name;
+  return real + LeftoverName(real, where.name);
 }
 
 std::wstring QuennelNameStart(const std::wstring& name) {

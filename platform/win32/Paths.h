@@ -25,7 +25,9 @@ Split SplitPath(const std::wstring& path);
 /// name the file system holds for it: the file a link finally names, with
 /// its long name, its case, its folder's own spelling and its volume, so
 /// every spelling of one program meets the same files. Where nothing is
-/// there yet: the folder's real path and the name as given. A dangling link
+/// there yet: the folder's real path and the name the program had where a
+/// copy of it set aside says so (matched without regard to case), else the
+/// name as given. A dangling link
 /// throws the system's "not found" error, so that nothing is ever created
 /// where it points.
 std::wstring ResolveTarget(const std::wstring& destination);

@@ -42,9 +42,9 @@ bool ReplaceSettingAside(HANDLE installed, HANDLE replacement, const std::wstrin
 /// stays as it was.
 void ClearLeftovers(const std::wstring& target, const FileStamp& now);
 
-/// Where `target` is missing while an old version set aside beside it
-/// survives (a run killed between its two renames), puts the newest such
-/// copy back under its real name. Returns whether it did.
+/// Where `target` (its real path) is missing while an old version set
+/// aside beside it survives (a run killed between its two renames), puts
+/// the newest such copy back under its name. Returns whether it did.
 bool RestoreSetAside(const std::wstring& target);
 
 }  // namespace quennel::win32

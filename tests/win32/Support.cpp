@@ -53,10 +53,12 @@ TempFolder::TempFolder() {
 
 TempFolder::~TempFolder() { RemoveTree(path_); }
 
-std::vector<std::wstring> TempFolder::Names(std::wstring_view part) const {
+std::vector<std::wstring> TempFolder::Names(std::wstring_view part) const { return NamesIn(path_, part); }
+
+std::vector<std::wstring> NamesIn(const std::wstring& folder, std::wstring_view part) {
   std::vector<std::wstring> names;
   WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((path_ + L"*").c_str(), &found);
+  HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return names;
   do {
     const std::wstring name = found.cFileName;

@@ -33,6 +33,9 @@ private:
   std::wstring path_;
 };
 
+/// Names of the files in `folder` (with its trailing backslash) that contain `part`.
+std::vector<std::wstring> NamesIn(const std::wstring& folder, std::wstring_view part = L"");
+
 /// The folder of the running test program, with a trailing backslash.
 std::wstring ProgramFolder();
 /// The test helper program beside the tests, and quennel.exe.
