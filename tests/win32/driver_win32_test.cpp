@@ -93,7 +93,7 @@ TEST_F(DriverTest, ReplacesOnceReleasedAndStartsWithoutMarker) {
   EXPECT_EQ(platform.real.Stat(Utf8(installed)).modified, platform.real.Stat(Utf8(source)).modified);
   EXPECT_EQ(test::AwaitRecord(installed, 20s), Launched(L"x \"y z\""));
   EXPECT_TRUE(platform.messages.empty());
-  EXPECT_EQ(folder.Names().size(), 3u);  // the program and its two records
+  EXPECT_EQ(folder.Names().size(), 4u);  // the program, its lock file and its two records
 }
 
 TEST_F(DriverTest, GivesUpAtTheBoundAndStartsTheOldOneWithMarker) {
@@ -108,7 +108,7 @@ TEST_F(DriverTest, GivesUpAtTheBoundAndStartsTheOldOneWithMarker) {
   ASSERT_EQ(platform.messages.size(), 1u);
   EXPECT_EQ(platform.styles[0], MessageStyle::Warning);
   EXPECT_NE(platform.messages[0].find(Utf8(installed)), std::string::npos);
-  EXPECT_EQ(folder.Names().size(), 3u);  // the program and its records: no staging file left
+  EXPECT_EQ(folder.Names().size(), 4u);  // the program, its lock file, its records: no staging file
 }
 
 TEST_F(DriverTest, UpToDateStartsWithMarker) {
@@ -136,6 +136,27 @@ TEST_F(DriverTest, ProgramThatCannotStartIsReportedWithItsPath) {
   EXPECT_EQ(platform.messages[0],
             "Erreur d'exécution\r\n" + SystemText(ERROR_FILE_NOT_FOUND) + "\r\n" + Quoted(missing));
   EXPECT_EQ(platform.styles[0], MessageStyle::Critical);
+}
+
+/// A program past MAX_PATH goes in; it starts where the volume gives it a
+/// short form (wine 8 starts no such program at all), else the box names it.
+TEST_F(DriverTest, ProgramPastMaxPathIsInstalledAndAFailedStartNamesIt) {
+  std::wstring deep = folder.path();
+  for (int level = 0; level < 3; ++level) {
+    deep += std::wstring(90, static_cast<wchar_t>(L'a' + level)) + L"\\";
+    ASSERT_TRUE(CreateDirectoryW((LR"(\\?\)" + deep).c_str(), nullptr));
+  }
+  const std::wstring program = deep + L"programme.exe";
+  ASSERT_GT(program.size(), 300u);
+  CaughtPlatform platform(Quoted(source) + " " + Quoted(program) + " x");
+  const int status = Run(platform, 1s);
+  EXPECT_TRUE(test::HasBytes(LR"(\\?\)" + program, newBits));
+  if (status == kExitStarted) {
+    EXPECT_EQ(test::AwaitRecord(LR"(\\?\)" + program, 20s).has_value(), true);
+  } else {
+    ASSERT_EQ(platform.messages.size(), 1u);
+    EXPECT_TRUE(platform.messages[0].ends_with("\r\n" + Quoted(program))) << platform.messages[0];
+  }
 }
 
 }  // namespace
