@@ -20,6 +20,20 @@ namespace {
 using namespace std::chrono_literals;
 using test::Utf8;
 
+/// The access list of `path`, as text.
+std::wstring Rules(const std::wstring& path) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, nullptr,
+                        &descriptor);
+  wchar_t* text = nullptr;
+  ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text,
+                                                       nullptr);
+  std::wstring result = text ? text : L"";
+  LocalFree(text);
+  LocalFree(descriptor);
+  return result;
+}
+
 class ReplaceTest : public testing::Test {
 protected:
   /// Stages and commits `source` over `dest` under the lock, as a run does.
@@ -79,18 +93,6 @@ TEST_F(ReplaceTest, LongNamesSharingTheirStartKeepTheirOwnFiles) {
 }
 
 TEST_F(ReplaceTest, AttributesAndAccessRulesAreKept) {
-  const auto rules = [](const std::wstring& path) {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
-                          nullptr, &descriptor);
-    wchar_t* text = nullptr;
-    ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
-                                                         &text, nullptr);
-    std::wstring result = text ? text : L"";
-    LocalFree(text);
-    LocalFree(descriptor);
-    return result;
-  };
   constexpr DWORD kKept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
   for (const DWORD attributes : {DWORD{FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN},
                                  DWORD{FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM}}) {
@@ -110,12 +112,12 @@ TEST_F(ReplaceTest, AttributesAndAccessRulesAreKept) {
               DWORD{ERROR_SUCCESS});
     LocalFree(wanted);
     ASSERT_TRUE(SetFileAttributesW(dest.c_str(), attributes));
-    const std::wstring before = rules(dest);
+    const std::wstring before = Rules(dest);
 
     Replace(dest);
     EXPECT_TRUE(test::HasBytes(dest, newBits));
     EXPECT_EQ(GetFileAttributesW(dest.c_str()) & kKept, attributes);
-    EXPECT_EQ(rules(dest), before);
+    EXPECT_EQ(Rules(dest), before);
   }
 }
 
@@ -158,20 +160,6 @@ TEST(Refusals, OnlyWhatWillEndIsWaitedFor) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(ClassifyRefusal(c.rename, c.attributes, c.deleteOpen), c.expected);
   }
-}
-
-/// The access list as text, and its owner.
-std::wstring Rules(const std::wstring& path) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, nullptr,
-                        &descriptor);
-  wchar_t* text = nullptr;
-  ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text,
-                                                       nullptr);
-  std::wstring result = text ? text : L"";
-  LocalFree(text);
-  LocalFree(descriptor);
-  return result;
 }
 
 TEST_F(ReplaceTest, LockFileIsOneForEverySpellingOnlyForReplacersAndAKillFreesIt) {
