@@ -34,6 +34,23 @@ std::wstring Rules(const std::wstring& path) {
   return result;
 }
 
+/// Gives `path` the owner (with OWNER_SECURITY_INFORMATION in `more`) and
+/// access list of `sddl`; the system's error code.
+DWORD SetRules(const std::wstring& path, const wchar_t* sddl, SECURITY_INFORMATION more) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr))
+    return GetLastError();
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  BOOL present = FALSE, defaulted = FALSE;
+  GetSecurityDescriptorOwner(descriptor, &owner, &defaulted);
+  GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+  const DWORD error = SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
+                                            DACL_SECURITY_INFORMATION | more, owner, nullptr, dacl, nullptr);
+  LocalFree(descriptor);
+  return error;
+}
+
 class ReplaceTest : public testing::Test {
 protected:
   /// Stages and commits `source` over `dest` under the lock, as a run does.
@@ -100,17 +117,8 @@ TEST_F(ReplaceTest, AttributesAndAccessRulesAreKept) {
     const std::wstring dest = folder.path() + L"prot\u00e9g\u00e9 " + std::to_wstring(attributes) + L".exe";
     Prepare(dest);
     // Everyone may read and run it, its owner may do everything; nothing inherited.
-    PSECURITY_DESCRIPTOR wanted = nullptr;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;OW)(A;;FRFX;;;WD)",
-                                                                     SDDL_REVISION_1, &wanted, nullptr));
-    PACL dacl = nullptr;
-    BOOL present = FALSE, defaulted = FALSE;
-    GetSecurityDescriptorDacl(wanted, &present, &dacl, &defaulted);
-    ASSERT_EQ(SetNamedSecurityInfoW(const_cast<wchar_t*>(dest.c_str()), SE_FILE_OBJECT,
-                                    DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
-                                    nullptr, dacl, nullptr),
+    ASSERT_EQ(SetRules(dest, L"D:P(A;;FA;;;OW)(A;;FRFX;;;WD)", PROTECTED_DACL_SECURITY_INFORMATION),
               DWORD{ERROR_SUCCESS});
-    LocalFree(wanted);
     ASSERT_TRUE(SetFileAttributesW(dest.c_str(), attributes));
     const std::wstring before = Rules(dest);
 
@@ -181,18 +189,7 @@ TEST_F(ReplaceTest, LockFileIsOneForEverySpellingOnlyForReplacersAndAKillFreesIt
   EXPECT_NE(platform.LockDestination(Utf8(dest)), nullptr);
 
   // Planted by someone else and open to everyone: no lock, and no wait.
-  PSECURITY_DESCRIPTOR planted = nullptr;
-  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"O:BUD:(A;;FA;;;WD)", SDDL_REVISION_1, &planted,
-                                                                   nullptr));
-  PSID owner = nullptr;
-  PACL dacl = nullptr;
-  BOOL present = FALSE, defaulted = FALSE;
-  GetSecurityDescriptorOwner(planted, &owner, &defaulted);
-  GetSecurityDescriptorDacl(planted, &present, &dacl, &defaulted);
-  const DWORD set = SetNamedSecurityInfoW(const_cast<wchar_t*>(lockFile.c_str()), SE_FILE_OBJECT,
-                                          OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, owner, nullptr, dacl,
-                                          nullptr);
-  LocalFree(planted);
+  const DWORD set = SetRules(lockFile, L"O:BUD:(A;;FA;;;WD)", OWNER_SECURITY_INFORMATION);
   if (set != ERROR_SUCCESS) GTEST_SKIP() << "no other owner can be set here";
   EXPECT_EQ(platform.LockDestination(Utf8(dest)), nullptr);
 }
