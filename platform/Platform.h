@@ -49,6 +49,7 @@ struct FileStamp {
 struct FileStatus {
   bool folder = false;
   FileStamp modified;
+  std::uint64_t size = 0;  // in bytes, for the administrator's record
 };
 
 /// Held by a run while it replaces a destination; destroying it lets the

@@ -77,7 +77,7 @@ public:
   FileStatus Stat(const std::string& path) override {
     ++stats[path];
     const FakeFile& file = Find(path);
-    return {file.directory, file.time};
+    return {file.directory, file.time, file.data.size()};
   }
 
   std::unique_ptr<DestinationLock> LockDestination(const std::string&) override {
