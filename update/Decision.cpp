@@ -17,6 +17,7 @@ void F_Main::DecisionStage() {
 bool F_Main::ReplacementDue() {
   const auto source = Examine(SourcePath);
   if (!FileExists(source)) return false;
+  newVersion_ = source;
   const auto dest = Examine(DestPath);
   if (!FileExists(dest)) return true;
   return dest->modified < source->modified;
