@@ -81,5 +81,9 @@ inline constexpr const char* kRecordCause = "cause : ";
 inline constexpr const char* kRecordCommandLine = "ligne de commande : ";
 /// Ends a line cut to the length every system log takes.
 inline constexpr const char* kRecordCut = " […]";
+/// Windows: `quennel --register-event-source` could not write its registry
+/// entry; the system's error text follows.
+inline constexpr const char* kRegisterFailed =
+    "La source d'événements Quennel n'a pas pu être inscrite dans le journal Application : ";
 
 }  // namespace quennel::texts

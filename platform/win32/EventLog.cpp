@@ -14,6 +14,7 @@ namespace quennel::win32 {
 namespace {
 
 constexpr const wchar_t* kSource = L"Quennel";
+constexpr const wchar_t* kSourceKey = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Quennel";
 
 /// The event number of each kind, as Events.mc numbers them.
 DWORD EventId(RecordKind kind) {
@@ -72,6 +73,26 @@ std::string EventLog::UserNumber() {
   const std::string number = Utf8(text);
   LocalFree(text);
   return number;
+}
+
+void RegisterAsEventSource() {
+  std::wstring program(32'768, L'\0');
+  const DWORD length = GetModuleFileNameW(nullptr, program.data(), static_cast<DWORD>(program.size()));
+  if (length == 0 || length >= program.size()) ThrowLastError();
+  program.resize(length + 1);  // the value holds its terminating null
+
+  HKEY key = nullptr;
+  LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSourceKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                   KEY_SET_VALUE, nullptr, &key, nullptr);
+  if (status != ERROR_SUCCESS) ThrowSystemError(status);
+  const DWORD types = EVENTLOG_INFORMATION_TYPE | EVENTLOG_WARNING_TYPE;
+  status = RegSetValueExW(key, L"EventMessageFile", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(program.data()),
+                          static_cast<DWORD>(program.size() * sizeof(wchar_t)));
+  if (status == ERROR_SUCCESS)
+    status = RegSetValueExW(key, L"TypesSupported", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&types),
+                            sizeof types);
+  RegCloseKey(key);
+  if (status != ERROR_SUCCESS) ThrowSystemError(status);
 }
 
 }  // namespace quennel::win32

@@ -4,6 +4,7 @@
 /// `quennel --register-event-source` has named quennel.exe's message table.
 
 #include <string>
+#include <string_view>
 
 #include "platform/Platform.h"
 
@@ -15,5 +16,13 @@ public:
   /// The user's security identifier, "S-1-5-21-…": Windows' number for a user.
   std::string UserNumber() override;
 };
+
+/// The command tail that asks for the registration, alone.
+inline constexpr std::string_view kRegisterOption = "--register-event-source";
+
+/// Writes the registry entry of the event source (an administrator's
+/// right): the message table in the running program's file, and the kinds
+/// of events it reports. Throws PlatformError when the system refuses.
+void RegisterAsEventSource();
 
 }  // namespace quennel::win32
