@@ -169,10 +169,7 @@ public:
   }
 
   void Write(RecordKind kind, const std::string& line) noexcept override { recorded.emplace_back(kind, line); }
-  std::string UserNumber() override {
-    if (recordFails) throw PlatformError("Accès refusé.");
-    return "1000";
-  }
+  std::string UserNumber() override { return recordFails ? throw PlatformError("Accès refusé.") : "1000"; }
 
   Platform Parts() { return {*this, *this, *this, *this}; }
   /// Runs Quennel the way start-up does; returns the exit status.
