@@ -27,9 +27,9 @@ const char* FirstWord(RecordKind kind) {
 std::pair<char32_t, std::size_t> Decode(std::string_view text) {
   const auto lead = static_cast<unsigned char>(text[0]);
   if (lead < 0x80) return {lead, 1};
-  std::size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
-                     : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
-  if (length == 0 || text.size() < length) return {0, 0};
+  // 80-C1 continue a sequence or start an overlong one; F5-FF start none.
+  const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+  if (length == 0 || lead > 0xF4 || text.size() < length) return {0, 0};
   char32_t point = lead & (0x7F >> length);
   for (std::size_t i = 1; i < length; ++i) {
     const auto next = static_cast<unsigned char>(text[i]);
