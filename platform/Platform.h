@@ -1,7 +1,7 @@
 #pragma once
-/// The operations Quennel needs from the system it runs on, in three small
-/// parts: its files, its process and its screen. One backend per platform
-/// implements them (in one class or three); the stages see only these.
+/// The operations Quennel needs from the system it runs on, in small parts:
+/// its files, its process, its screen and its log. One backend per platform
+/// implements them; the stages see only these.
 
 #include <chrono>
 #include <compare>
@@ -49,6 +49,7 @@ struct FileStamp {
 struct FileStatus {
   bool folder = false;
   FileStamp modified;
+  std::uint64_t size = 0;  // in bytes, for the administrator's record
 };
 
 /// Held by a run while it replaces a destination; destroying it lets the
@@ -172,11 +173,30 @@ public:
   virtual void SetPointer(PointerShape shape) = 0;
 };
 
-/// The three parts, as the stages get them.
+/// What a run did, as the administrator's record tells it: a new version
+/// installed (information), or one that was not, a malformed command line,
+/// a program that could not be started (warnings).
+enum class RecordKind { Installed, Failed, Refused, GaveUp, Usage, NotStarted };
+
+/// The system's log, where an administrator sees what each run did.
+class Record {
+public:
+  virtual ~Record() = default;
+  /// Sends `line` (one line, no control characters) to the system log at
+  /// once, or drops it: a missing, full or stalled log is no failure of the
+  /// run and never holds it up.
+  virtual void Write(RecordKind kind, const std::string& line) noexcept = 0;
+  /// The running user as the system numbers it, found without asking a
+  /// directory service (which can block).
+  virtual std::string UserNumber() = 0;
+};
+
+/// The parts, as the stages get them.
 struct Platform {
   Files& files;
   Process& process;
   Screen& screen;
+  Record& record;
 };
 
 /// Exit statuses.

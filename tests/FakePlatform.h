@@ -34,7 +34,7 @@ struct ShownMessage {
   bool lockHeld;       // whether a run's lock was held while it waited for a click
 };
 
-class FakePlatform : public Files, public Process, public Screen {
+class FakePlatform : public Files, public Process, public Screen, public Record {
 public:
   // Set up by the test.
   std::string tail;
@@ -54,6 +54,7 @@ public:
   int startBusyTries = 0;                     // starts refused as busy; -1 for ever
   int startMissingTries = 0;                  // starts that find no program; -1 for ever
   std::optional<std::string> startFailure;    // StartProgram throws this, as no platform error
+  bool recordFails = false;                   // the record cannot tell the user
 
   // What happened.
   std::vector<std::string> events;  // visible effects, in order
@@ -71,6 +72,7 @@ public:
   std::vector<double> progressShown;  // fractions, in order
   std::map<std::string, int> stats;   // questions asked about each path
   std::chrono::milliseconds waited{0};
+  std::vector<std::pair<RecordKind, std::string>> recorded;  // lines for the system log
 
   std::string CommandTail() override { return tail; }
   void PumpEvents() override {}
@@ -78,7 +80,7 @@ public:
   FileStatus Stat(const std::string& path) override {
     ++stats[path];
     const FakeFile& file = Find(path);
-    return {file.directory, file.time};
+    return {file.directory, file.time, file.data.size()};
   }
 
   std::unique_ptr<DestinationLock> LockDestination(const std::string&) override {
@@ -168,7 +170,10 @@ public:
     throw Ended{status};
   }
 
-  Platform Parts() { return {*this, *this, *this}; }
+  void Write(RecordKind kind, const std::string& line) noexcept override { recorded.emplace_back(kind, line); }
+  std::string UserNumber() override { return recordFails ? throw PlatformError("Accès refusé.") : "1000"; }
+
+  Platform Parts() { return {*this, *this, *this, *this}; }
   /// Runs Quennel the way start-up does; returns the exit status.
   int Run(std::chrono::milliseconds busyWaitLimit = kBusyWaitLimit) { return RunForm(Parts(), busyWaitLimit); }
 

@@ -2,6 +2,7 @@
 
 #include "tests/FakePlatform.h"
 #include "update/Busy.h"
+#include "update/RecordLine.h"
 
 namespace quennel {
 namespace {
@@ -362,6 +363,75 @@ TEST(Runner, ReportsAnyFailure) {
   EXPECT_EQ(platform.events.back(), "end 1");
   EXPECT_EQ(platform.report.value_or(""), "Erreur d'exécution\r\nplus de mémoire");
   EXPECT_EQ(platform.reportTitle, "Quennel");
+}
+
+/// The administrator's record: which runs leave which line in the system
+/// log; a record that cannot be written changes nothing else.
+TEST(Record, WhatEachRunLeaves) {
+  const std::string odd = "C:\\APP\\PROG\ninstallé : .EXE",
+                    facts = ", source \"S:\\NEW\\PROG.EXE\", 8 octets, modifié le 1970-01-01 00:03:20.000000000 UTC, "
+                            "utilisateur 1000",
+                    installed = "destination \"C:\\APP\\PROG.EXE\"" + facts;
+  using Lines = std::vector<std::pair<RecordKind, std::string>>;
+  const struct { const char* name; std::function<void(FakePlatform&)> setUp; Lines expected; } cases[] = {
+      {"installed", [](FakePlatform&) {}, {{RecordKind::Installed, "installé : " + installed}}},
+      {"up to date", [](FakePlatform& p) { p.files[kSource].time = {50}; }, {}},
+      {"copy failed", [](FakePlatform& p) { p.copyError = "Accès refusé."; },
+       {{RecordKind::Failed, "échec : " + installed + " ; cause : Accès refusé."}}},
+      {"another update for good", [](FakePlatform& p) { p.lockBusyTries = -1; },
+       {{RecordKind::GaveUp, "abandon : " + installed + " ; cause : Une autre mise à jour de C:\\APP\\PROG.EXE est "
+                             "toujours en cours : la nouvelle version n'a pas été installée."}}},
+      {"another update put it in",
+       [](FakePlatform& p) { p.lockBusyTries = 2, p.whileLockHeld = [&p] { p.files[kDest].time = {200}; }; }, {}},
+      {"malformed command line", [](FakePlatform& p) { p.tail = "\"a\"\t\"b\"\n"; },
+       {{RecordKind::Usage, "syntaxe : utilisateur 1000 ; ligne de commande : \"a\"\\x09\"b\"\\x0A"}}},
+      {"a folder in the program's place", [](FakePlatform& p) { p.files[kDest].directory = true; },
+       {{RecordKind::Failed, "échec : " + installed + " ; cause : Is a directory"},
+        {RecordKind::NotStarted,
+         "démarrage : destination \"C:\\APP\\PROG.EXE\", utilisateur 1000 ; cause : cannot start"}}},
+      {"a line break in a file name", [&](FakePlatform& p) { p.tail = Tail(kSource, odd, ""), p.files[odd] = kOld; },
+       {{RecordKind::Installed, "installé : destination \"C:\\APP\\PROG\\x0Ainstallé : .EXE\"" + facts}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakePlatform platform = Installed(), unrecorded = Installed();
+    c.setUp(platform);
+    c.setUp(unrecorded);
+    unrecorded.recordFails = true;
+
+    EXPECT_EQ(unrecorded.Run(), platform.Run());
+
+    EXPECT_EQ(platform.recorded, c.expected);
+    EXPECT_TRUE(unrecorded.recorded.empty());
+    EXPECT_EQ(unrecorded.events, platform.events);  // boxes, beeps, start and end alike
+    for (const auto& [path, file] : platform.files) EXPECT_EQ(unrecorded.files[path].data, file.data) << path;
+  }
+}
+
+/// Nothing in a file name or an error text can end a recorded line or forge
+/// another; a line too long for a log is cut between two characters.
+TEST(Record, EscapesCutsAndTimes) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"C:\\APP\\prog é 中.exe", "C:\\APP\\prog é 中.exe"},
+      {"a\nb\rc\td\x1B[31m\x7F", "a\\x0Ab\\x0Dc\\x09d\\x1B[31m\\x7F"},
+      // NEL, LS, PS; bytes that are no UTF-8 (a lone surrogate, an overlong form)
+      {"\xC2\x85\xE2\x80\xA8\xE2\x80\xA9|\xFF|\xC3(|\xED\xA0\x80|\xE0\x80\xAF",
+       "\\xC2\\x85\\xE2\\x80\\xA8\\xE2\\x80\\xA9|\\xFF|\\xC3(|\\xED\\xA0\\x80|\\xE0\\x80\\xAF"},
+      {"C:\\x\\x0A", "C:\\x5Cx\\x5Cx0A"},  // looks like an escape: told apart
+  };
+  for (const auto& [text, escaped] : cases) EXPECT_EQ(EscapeForRecord(text), escaped);
+
+  RecordFacts facts;
+  facts.destination = std::string(kRecordLineLimit - 32, 'e');
+  for (int i = 0; i < 100; ++i) facts.destination += "é";
+  const std::string line = RecordLine(RecordKind::Installed, facts);
+  EXPECT_EQ(line.size(), kRecordLineLimit - 1);
+  EXPECT_TRUE(line.ends_with("e […]"));
+
+  const std::pair<FileStamp, const char*> times[] = {{{-1, 999'999'999}, "1969-12-31 23:59:59.999999999"},
+                                                     {{951'782'400, 5}, "2000-02-29 00:00:00.000000005"},
+                                                     {{-11'644'473'600}, "1601-01-01 00:00:00.000000000"}};
+  for (const auto& [time, text] : times) EXPECT_EQ(RecordTime(time), text);
 }
 
 }  // namespace

@@ -28,6 +28,7 @@ bool F_Main::ReplacementDue(bool settle) {
   }
   const auto source = Examine(SourcePath);
   if (!FileExists(source)) return false;
+  newVersion_ = source;
   if (!FileExists(dest)) return true;
   return dest->modified < source->modified;
 }

@@ -16,6 +16,7 @@ void F_Main::Form_Load() {
 }
 
 void F_Main::UsageExit() {
+  RecordRun(RecordKind::Usage);
   platform_.screen.ShowMessage(texts::kUsage, MessageStyle::Information, std::nullopt);
   platform_.process.End(kExitUsage);
   std::abort();  // guards against an End that returns: nothing may run on

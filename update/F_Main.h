@@ -99,9 +99,14 @@ private:
   /// a running program aside.
   void InstallNewVersion(bool locked);
   void ShowCopyError(const std::string& errorText, const std::string& copyContext);
+  /// Writes the administrator's record of this run: what happened, and why
+  /// when it went wrong. Failing to write it is no failure of the run.
+  void RecordRun(RecordKind kind, const std::string& cause = "") noexcept;
 
   Platform platform_;
   std::chrono::milliseconds busyWaitLimit_;
+  /// The new version as the last decision found it, for the record.
+  std::optional<FileStatus> newVersion_;
 };
 
 }  // namespace quennel

@@ -15,6 +15,7 @@ void F_Main::LaunchTarget(bool withMarker) {
     RetryWhileBusy(platform_, {kStartBusyLimit, kStartMissingLimit},
                    [&] { platform_.process.StartProgram(commandLine, WindowMode::Normal); });
   } catch (const PlatformError& failure) {
+    RecordRun(RecordKind::NotStarted, failure.what());
     // The report names the program that could not be started.
     throw PlatformError(failure.what() + LineBreak() + "\"" + DestPath + "\"");
   }

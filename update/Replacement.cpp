@@ -5,6 +5,14 @@
 #include "update/F_Main.h"
 
 namespace quennel {
+namespace {
+
+/// A wait that ran out (for the program, or for another run) is no failed copy.
+RecordKind RecordKindOf(const PlatformError& error) {
+  return dynamic_cast<const BusyError*>(&error) ? RecordKind::GaveUp : RecordKind::Failed;
+}
+
+}  // namespace
 
 void F_Main::ReplacementStage() {
   platform_.screen.PumpEvents();
@@ -14,10 +22,13 @@ void F_Main::ReplacementStage() {
   // A failed step clears CopyOk and the next step runs; its box waits until
   // the lock is let go, so a box left on a desk never stalls another run.
   std::vector<std::string> failures;
+  bool installed = false;
+  RecordKind failedAs = RecordKind::Failed;  // what the last failure makes of the run
   const auto handled = [&](auto&& step) {
     try {
       step();
     } catch (const PlatformError& error) {
+      failedAs = RecordKindOf(error);
       failures.push_back(error.what());
       CopyOk = false;
     }
@@ -38,9 +49,13 @@ void F_Main::ReplacementStage() {
     }
     if (CopyOk) {
       handled([&] { platform_.screen.PlayBeep(); });
-      handled([&] { InstallNewVersion(lock != nullptr); });
+      handled([&] {
+        InstallNewVersion(lock != nullptr);
+        installed = true;
+      });
     }
   }
+  RecordRun(installed ? RecordKind::Installed : failedAs, installed || failures.empty() ? "" : failures.back());
   report();
   if (CopyOk) handled([&] { platform_.screen.PlayBeep(); });
   report();
@@ -60,7 +75,7 @@ std::unique_ptr<DestinationLock> F_Main::WaitForLock() {
       }
     });
   } catch (const BusyError&) {
-    throw PlatformError(texts::kOtherUpdate + DestPath + texts::kOtherUpdateGaveUp);
+    throw BusyError(texts::kOtherUpdate + DestPath + texts::kOtherUpdateGaveUp);
   }
 }
 

@@ -62,4 +62,32 @@ inline constexpr const char* kCapabilityNotSettable =
 inline constexpr const char* kPathTooLongToStart =
     "Le chemin du programme est trop long pour que le système puisse le démarrer.";
 
+/// The administrator's record: one line in the system log for each run that
+/// installed a new version or could not, e.g. (on one line)
+///   installé : destination "/opt/app/prog", source "/srv/app/prog",
+///   48213 octets, modifié le 2026-03-02 08:15:00.000000000 UTC, utilisateur 1000
+/// Its first word says what happened, for grep:
+inline constexpr const char* kRecordInstalled = "installé";
+inline constexpr const char* kRecordFailed = "échec";
+inline constexpr const char* kRecordRefused = "refusé";
+inline constexpr const char* kRecordGaveUp = "abandon";  // waited too long, for the program or another run
+inline constexpr const char* kRecordUsage = "syntaxe";
+inline constexpr const char* kRecordNotStarted = "démarrage";
+/// The facts that follow it; the cause (the system's error text, or why it
+/// was refused) or the malformed command line comes last.
+inline constexpr const char* kRecordDestination = "destination ";
+inline constexpr const char* kRecordSource = "source ";
+inline constexpr const char* kRecordBytes = " octets";
+inline constexpr const char* kRecordModified = "modifié le ";
+inline constexpr const char* kRecordUtc = " UTC";
+inline constexpr const char* kRecordUser = "utilisateur ";
+inline constexpr const char* kRecordCause = "cause : ";
+inline constexpr const char* kRecordCommandLine = "ligne de commande : ";
+/// Ends a line cut to the length every system log takes.
+inline constexpr const char* kRecordCut = " […]";
+/// Windows: `quennel --register-event-source` could not write its registry
+/// entry; the system's error text follows.
+inline constexpr const char* kRegisterFailed =
+    "La source d'événements Quennel n'a pas pu être inscrite dans le journal Application : ";
+
 }  // namespace quennel::texts

@@ -62,7 +62,7 @@ void PosixPlatform::PumpEvents() { gui_.Pump(); }
 FileStatus PosixPlatform::Stat(const std::string& path) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) ThrowSystemError(errno);
-  return {S_ISDIR(st.st_mode), StampOf(st.st_mtim)};
+  return {S_ISDIR(st.st_mode), StampOf(st.st_mtim), static_cast<std::uint64_t>(st.st_size)};
 }
 
 void PosixPlatform::Pause(std::chrono::milliseconds duration) {

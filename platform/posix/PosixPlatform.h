@@ -8,6 +8,7 @@
 
 #include "platform/Platform.h"
 #include "platform/posix/Gui.h"
+#include "platform/posix/SystemLog.h"
 
 namespace quennel {
 
@@ -39,12 +40,13 @@ public:
   void PlayBeep() override;
   void SetPointer(PointerShape shape) override;
 
-  /// All three parts, for the stages.
-  Platform Parts() { return {*this, *this, *this}; }
+  /// All the parts, for the stages.
+  Platform Parts() { return {*this, *this, *this, log_}; }
 
 private:
   std::vector<std::string> args_;
   Gui gui_;
+  SystemLog log_;
 };
 
 /// A time as the stages compare it.

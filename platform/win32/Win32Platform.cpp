@@ -62,7 +62,8 @@ void Win32Platform::PumpEvents() {
 FileStatus Win32Platform::Stat(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExW(Extended(Wide(path)).c_str(), GetFileExInfoStandard, &data)) ThrowLastError();
-  return {(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0, StampOf(data.ftLastWriteTime)};
+  return {(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0, StampOf(data.ftLastWriteTime),
+          (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow};
 }
 
 void Win32Platform::Pause(std::chrono::milliseconds duration) {

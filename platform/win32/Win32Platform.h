@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/Platform.h"
+#include "platform/win32/EventLog.h"
 #include "platform/win32/ProgressWindow.h"
 
 namespace quennel::win32 {
@@ -44,14 +45,15 @@ public:
   void PlayBeep() override;
   void SetPointer(PointerShape shape) override;
 
-  /// All three parts, for the stages.
-  Platform Parts() { return {*this, *this, *this}; }
+  /// All the parts, for the stages.
+  Platform Parts() { return {*this, *this, *this, log_}; }
 
 private:
   /// The progress window when it is on screen, to own the message boxes.
   HWND Owner() const;
 
   ProgressWindow window_;
+  EventLog log_;
 };
 
 /// The application name `program` is started by: itself within MAX_PATH,

@@ -6,13 +6,16 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <regex>
 
 #include <gtest/gtest.h>
 
@@ -309,6 +312,76 @@ TEST_F(Backend, LinkedInstalls) {
   EXPECT_NE(outcome.err.find(std::strerror(ENOENT) + std::string("\nCopy ")), std::string::npos) << outcome.err;
   EXPECT_TRUE(fs::is_empty(dir / "nowhere"));
   EXPECT_TRUE(fs::is_symlink(dangling));
+}
+
+enum class LogService { Reading, Stalled, Gone };
+
+/// Runs Quennel where /dev holds nothing but `service`'s socket (status 77:
+/// no private mount namespace here); what it received goes to `received`,
+/// a line "<PRI>message" for each datagram whose syslog header is right.
+Outcome RunWithLog(const Args& args, LogService service, const fs::path& received) {
+  return InChild([&]() -> int {
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", "/dev", "tmpfs", 0, "size=64k") != 0)
+      return 77;
+    const sockaddr_un address{AF_UNIX, "/dev/log"};
+    const auto* to = reinterpret_cast<const sockaddr*>(&address);
+    const int log = socket(AF_UNIX, SOCK_DGRAM, 0);
+    if (service != LogService::Gone) bind(log, to, sizeof address);
+    // Stalled: senders of our own fill its queue until a new one is refused.
+    for (int sent = 1; service == LogService::Stalled && sent > 0;) {
+      const int sender = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+      for (sent = 0; sendto(sender, "x", 1, 0, to, sizeof address) == 1;) ++sent;
+    }
+    const pid_t quennel = fork();
+    if (quennel == 0) {
+      alarm(30);  // a start held up by the log ends here, and fails the test
+      _exit(ExecQuennel(args));
+    }
+    const int status = Wait(quennel);
+    static const std::regex header(R"((<\d+>)[A-Z][a-z]{2} [ 1-3]\d \d\d:\d\d:\d\d quennel\[\d+\]: )");
+    std::ofstream out(received);
+    char datagram[65536];
+    for (ssize_t n; service == LogService::Reading && (n = recv(log, datagram, sizeof datagram, MSG_DONTWAIT)) > 0;)
+      out << std::regex_replace(std::string(datagram, n), header, "$1",
+                                std::regex_constants::match_continuous | std::regex_constants::format_first_only)
+          << '\n';
+    return status;
+  });
+}
+
+/// With a log socket of the test's own at /dev/log: an install and a usage
+/// error each leave their line, with the level syslog(3) would give it, and
+/// a plain start none; a log that never reads, or none, holds no start up.
+TEST_F(Backend, SystemLogGetsEachRunsLineAndHoldsNothingUp) {
+  const std::string source = (dir / "new").string(), dest = (dir / "app").string(),
+                    user = "utilisateur " + std::to_string(getuid());
+  const struct { const char* name; LogService service; Args args; int status; std::string log; } cases[] = {
+      {"installed", LogService::Reading, {source, dest}, 0,
+       "<14>installé : destination \"" + dest + "\", source \"" + source + "\", " +
+           std::to_string(ProbeBytes(9).size()) + " octets, modifié le 1970-01-01 00:33:20.000000005 UTC, " + user +
+           "\n"},
+      {"nothing to install", LogService::Reading, {dest, source}, 0, ""},
+      {"usage", LogService::Reading, {source}, 2,
+       "<12>syntaxe : " + user + " ; ligne de commande : \"" + source + "\"\n"},
+      {"log stalled", LogService::Stalled, {source, dest}, 0, ""},
+      {"no log", LogService::Gone, {source, dest}, 0, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove(dir / "probe.out");
+    WriteAll(dir / "new", ProbeBytes(9));
+    SetTime(dir / "new", 2000, 5);
+    WriteAll(dir / "app", ProbeBytes());
+    SetTime(dir / "app", 1000);
+
+    const Outcome outcome = RunWithLog(c.args, c.service, dir / "log");
+
+    if (outcome.status == 77) GTEST_SKIP() << "no private mounts here";
+    EXPECT_EQ(outcome.status, c.status) << outcome.err;
+    EXPECT_EQ(ReadAll(dir / "log"), c.log);
+    EXPECT_EQ(Probe().ran, c.status == 0);  // the program started
+  }
 }
 
 }  // namespace

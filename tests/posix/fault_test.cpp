@@ -80,7 +80,7 @@ struct FaultRun {
     fake.suffix = "";
     fake.files[dest.string()] = {};  // the program the fake may start
   }
-  int Run() { return quennel::testing::RunForm({files, fake, fake}); }
+  int Run() { return quennel::testing::RunForm({files, fake, fake, fake}); }
   FaultyFiles files;
   FakePlatform fake;
 };

@@ -51,6 +51,7 @@ public:
   void SetPointer(PointerShape shape) override { real.SetPointer(shape); }
 
   Win32Platform real;
+  EventLog log;
   std::vector<std::string> messages;
   std::vector<MessageStyle> styles;
 
@@ -68,7 +69,7 @@ protected:
 
   /// Runs Quennel through start-up's runner; the exit status.
   int Run(CaughtPlatform& platform, std::chrono::milliseconds busyLimit) {
-    return quennel::testing::RunForm({platform.real, platform, platform}, busyLimit);
+    return quennel::testing::RunForm({platform.real, platform, platform, platform.log}, busyLimit);
   }
 
   std::string Tail(const std::string& extra) const {

@@ -81,5 +81,19 @@ TEST(ProgramFailureTest, UnstartableProgramEndsWithFailureStatus) {
   EXPECT_EQ(RunQuennel(L"\"" + missing + L"\" \"" + missing + L"\""), DWORD{kExitFailure});
 }
 
+/// Alone, the option names quennel.exe's message table for the Event Viewer.
+TEST(EventSourceTest, RegistrationNamesTheProgramsMessageTable) {
+  const wchar_t* key = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Quennel";
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, key);
+  EXPECT_EQ(RunQuennel(L"--register-event-source "), DWORD{0});
+  std::wstring file(32'768, L'\0');
+  DWORD types = 0, size = static_cast<DWORD>(file.size() * sizeof(wchar_t)), typesSize = sizeof types;
+  RegGetValueW(HKEY_LOCAL_MACHINE, key, L"EventMessageFile", RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr,
+               file.data(), &size);
+  RegGetValueW(HKEY_LOCAL_MACHINE, key, L"TypesSupported", RRF_RT_REG_DWORD, nullptr, &types, &typesSize);
+  EXPECT_EQ(file.c_str(), test::QuennelPath());
+  EXPECT_EQ(types, DWORD{EVENTLOG_INFORMATION_TYPE | EVENTLOG_WARNING_TYPE});
+}
+
 }  // namespace
 }  // namespace quennel

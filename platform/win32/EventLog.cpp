@@ -1,0 +1,98 @@
+#include "platform/win32/EventLog.h"
+
+#include <windows.h>
+#include <sddl.h>
+
+#include <vector>
+
+#include "Events.h"
+#include "platform/win32/Handle.h"
+#include "platform/win32/SystemError.h"
+#include "platform/win32/Text.h"
+
+namespace quennel::win32 {
+namespace {
+
+constexpr const wchar_t* kSource = L"Quennel";
+constexpr const wchar_t* kSourceKey = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Quennel";
+
+/// The event number of each kind, as Events.mc numbers them.
+DWORD EventId(RecordKind kind) {
+  switch (kind) {
+    case RecordKind::Installed: return QUENNEL_EVENT_INSTALLED;
+    case RecordKind::Failed: return QUENNEL_EVENT_FAILED;
+    case RecordKind::Refused: return QUENNEL_EVENT_REFUSED;
+    case RecordKind::GaveUp: return QUENNEL_EVENT_GAVE_UP;
+    case RecordKind::Usage: return QUENNEL_EVENT_USAGE;
+    case RecordKind::NotStarted: return QUENNEL_EVENT_NOT_STARTED;
+  }
+  return QUENNEL_EVENT_FAILED;
+}
+
+/// The process token's TOKEN_USER; throws PlatformError when it cannot be read.
+std::vector<BYTE> ProcessUser() {
+  HANDLE opened = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &opened)) ThrowLastError();
+  const Handle token(opened);
+  DWORD size = 0;
+  GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+  std::vector<BYTE> user(size);
+  if (size == 0 || !GetTokenInformation(token.get(), TokenUser, user.data(), size, &size)) ThrowLastError();
+  return user;
+}
+
+PSID SidOf(std::vector<BYTE>& user) { return reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid; }
+
+}  // namespace
+
+void EventLog::Write(RecordKind kind, const std::string& line) noexcept {
+  try {
+    const std::wstring text = Wide(line);
+    const wchar_t* strings[] = {text.c_str()};
+    // The Event Viewer's user column too; an event goes without it if need be.
+    std::vector<BYTE> user;
+    try {
+      user = ProcessUser();
+    } catch (const PlatformError&) {
+    }
+    // Registered per line: most runs write none, and a run at most two.
+    const HANDLE source = RegisterEventSourceW(nullptr, kSource);
+    if (!source) return;
+    ReportEventW(source, kind == RecordKind::Installed ? EVENTLOG_INFORMATION_TYPE : EVENTLOG_WARNING_TYPE, 0,
+                 EventId(kind), user.empty() ? nullptr : SidOf(user), 1, 0, strings, nullptr);
+    DeregisterEventSource(source);
+  } catch (...) {
+    // Out of memory for a line: only the record is lost.
+  }
+}
+
+std::string EventLog::UserNumber() {
+  std::vector<BYTE> user = ProcessUser();
+  wchar_t* text = nullptr;
+  if (!ConvertSidToStringSidW(SidOf(user), &text)) ThrowLastError();
+  const std::string number = Utf8(text);
+  LocalFree(text);
+  return number;
+}
+
+void RegisterAsEventSource() {
+  std::wstring program(32'768, L'\0');
+  const DWORD length = GetModuleFileNameW(nullptr, program.data(), static_cast<DWORD>(program.size()));
+  if (length == 0 || length >= program.size()) ThrowLastError();
+  program.resize(length + 1);  // the value holds its terminating null
+
+  HKEY key = nullptr;
+  LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSourceKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                   KEY_SET_VALUE, nullptr, &key, nullptr);
+  if (status != ERROR_SUCCESS) ThrowSystemError(status);
+  const DWORD types = EVENTLOG_INFORMATION_TYPE | EVENTLOG_WARNING_TYPE;
+  status = RegSetValueExW(key, L"EventMessageFile", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(program.data()),
+                          static_cast<DWORD>(program.size() * sizeof(wchar_t)));
+  if (status == ERROR_SUCCESS)
+    status = RegSetValueExW(key, L"TypesSupported", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&types),
+                            sizeof types);
+  RegCloseKey(key);
+  if (status != ERROR_SUCCESS) ThrowSystemError(status);
+}
+
+}  // namespace quennel::win32
