@@ -3,6 +3,7 @@
 #include "update/Busy.h"
 #include "update/CopyMeter.h"
 #include "update/F_Main.h"
+#include "update/Signature.h"
 
 namespace quennel {
 
@@ -68,12 +69,16 @@ void F_Main::InstallNewVersion() {
   // The new version goes into a staging file first and replaces the
   // installed copy in one rename, so an interrupted or failed copy never
   // leaves a missing or truncated program behind.
+  // Where the administrator lists trusted keys, only a version signed with
+  // one goes in: its signature is read before any copy, the bytes checked
+  // before the staging file takes any place.
+  const std::unique_ptr<ContentCheck> signature = SignatureRequired(platform_.files, SourcePath);
   CopyMeter meter(platform_);
   const auto staged =
       platform_.files.StageCopy(SourcePath, DestPath, [&](std::uint64_t copied, std::uint64_t total) {
         meter.Update(copied, total);
         platform_.screen.PumpEvents();
-      });
+      }, signature.get());
   // The installed program may be open or running: wait for it, within reason.
   // A running program may just be closing; past a short grace it is set
   // aside, and the instances others keep open go on from there.
