@@ -54,7 +54,6 @@ public:
   int startMissingTries = 0;                  // starts that find no program; -1 for ever
   std::optional<std::string> startFailure;    // StartProgram throws this, as no platform error
   std::optional<TrustFile> trust;             // the trusted keys' list; signatures are among `files`
-  int trustReads = 0;                         // how often it was read
 
   // What happened.
   std::vector<std::string> events;  // visible effects, in order
@@ -115,10 +114,7 @@ public:
     } while (copied < size);
     return std::make_unique<Staged>(*this, staged, destination);
   }
-  std::optional<TrustFile> ReadTrustFile() override {
-    ++trustReads;
-    return trust;
-  }
+  std::optional<TrustFile> ReadTrustFile() override { return trust; }
   std::string ReadSignature(const std::string& path) override {
     if (!files.contains(path)) throw MissingError("No such file or directory");
     return Find(path).data;

@@ -39,11 +39,8 @@ TEST(Signatures, WhatATrustFileAndASignatureAccept) {
       {"POSIX names do not", kKeyB, kSignedByB, "/new/PROG.EXE", false, "abc", texts::kOtherFile},
       {"a backslash is part of a POSIX name", kKeyB, kSignedByB, "/new/x\\Prog.exe", false, "abc", texts::kOtherFile},
       {"other bytes", kKeyB, kSignedByB, "Prog.exe", false, "abd", texts::kBadSignature},
-      {"unknown key", kKeyA, kSignedByB, "Prog.exe", false, "abc", texts::kUnknownKey},
       {"no global signature", kKeyB, kSignedByB.substr(0, kSignedByB.rfind('\n', kSignedByB.size() - 2) + 1),
        "Prog.exe", false, "abc", texts::kSignatureMalformed},
-      {"no key listed", "untrusted comment: none\n# none\n", kSignedByB, "Prog.exe", false, "abc", texts::kTrustEmpty},
-      {"a line that is no key", kKeyB + "RWSd+zZZ\n", kSignedByB, "Prog.exe", false, "abc", texts::kTrustMalformed},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
