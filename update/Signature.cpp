@@ -3,9 +3,9 @@
 #include <sodium.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "update/Texts.h"
 
