@@ -36,7 +36,7 @@ TEST(SignedVersionTest, OnlyTheSignedBytesGoIn) {
 
     EXPECT_TRUE(test::HasBytes(installed, altered ? old : signedBits));
     EXPECT_EQ(test::AwaitRecord(installed, 20s), L"\"" + installed + L"\" /x" + (altered ? L" (~!~)" : L""));
-    EXPECT_EQ(folder.Names(L".quennel~").size(), 0u) << "a staging file was left";
+    EXPECT_TRUE(folder.Names(L".tmp").empty()) << "a staging file was left";
   }
 }
 
