@@ -53,9 +53,22 @@ results=bench/results/$(date +%Y%m%d-%H%M%S).txt
   cat >reset.sh <<'RESET'
 rm -f inst && cp tiny inst && touch -d @1000000000 inst && sync
 RESET
-  ./harness -n "$copy_rounds" -w 2 -s 'sh reset.sh' -t "copy ($copy_mib MiB, flushed)" -- \
+  # The same install, signed: a copy of Quennel in a prefix of its own whose
+  # trust file lists the key big is signed with (minisign), so the bytes
+  # are hashed as they are copied and the signature checked.
+  mkdir -p signed/bin signed/etc/quennel
+  chmod 755 signed signed/etc signed/etc/quennel
+  cp "$quennel" signed/bin/quennel
+  minisign -G -W -p key.pub -s key.key >/dev/null
+  install -m 644 key.pub signed/etc/quennel/trusted-keys
+  minisign -S -s key.key -m big >/dev/null
+  sh reset.sh && signed/bin/quennel big inst 2>/dev/null && cmp -s big inst ||
+    { echo "# the signed version was not installed"; exit 1; }
+  ./harness -n "$copy_rounds" -w 2 -s 'sh reset.sh' -t "copy ($copy_mib MiB, flushed)" -p signed/quennel -- \
     cp sh -c 'cp big inst && sync inst' :: \
-    quennel "$quennel" big inst
+    quennel "$quennel" big inst :: \
+    signed "$PWD/signed/bin/quennel" big inst
+  rm -rf signed big.minisig
 
   # e. Starts that coincide: N runs of the same pair at once, against one
   # run alone, on a ${group_mib} MiB new version. One of them installs; the

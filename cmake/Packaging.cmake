@@ -12,7 +12,9 @@ desktop shortcut starts Quennel with two paths: the program's newest version,
 on a file share, and the installed copy. When the share holds a newer
 version, Quennel copies it in safely (staged, checked, flushed and renamed
 in one step) while a small progress window in French is shown, then starts
-the installed program with the shortcut's arguments.
+the installed program with the shortcut's arguments. Where the administrator
+lists trusted minisign keys in /etc/quennel/trusted-keys, only a new version
+signed with one of them is installed.
 
 Without a display, or without the FLTK libraries, it does the same job
 headless, writing its messages to standard error.")

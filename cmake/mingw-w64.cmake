@@ -23,3 +23,14 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
 set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64 CACHE FILEPATH
     "Runs the Windows test programs on the build machine")
+
+# libsodium, built for this target by scripts/libsodium-mingw.sh into the
+# user's cache (QUENNEL_CACHE, else XDG_CACHE_HOME or ~/.cache, then quennel/).
+if(NOT "$ENV{QUENNEL_CACHE}" STREQUAL "")
+  set(QUENNEL_CACHE_DIR "$ENV{QUENNEL_CACHE}")
+elseif(NOT "$ENV{XDG_CACHE_HOME}" STREQUAL "")
+  set(QUENNEL_CACHE_DIR "$ENV{XDG_CACHE_HOME}/quennel")
+else()
+  set(QUENNEL_CACHE_DIR "$ENV{HOME}/.cache/quennel")
+endif()
+list(APPEND CMAKE_FIND_ROOT_PATH "${QUENNEL_CACHE_DIR}/libsodium-mingw64")

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <compare>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -82,6 +83,29 @@ public:
 /// Told between two chunks of a copy: bytes copied so far, and the total.
 using CopyProgress = std::function<void(std::uint64_t copied, std::uint64_t total)>;
 
+/// Sees every byte of a staging file, in order, and decides whether they
+/// may be installed (a signature's check). The bytes are those in the
+/// staging file as Quennel's own descriptor has them: handed over while
+/// they pass through Quennel, or read back right after the system copied
+/// them itself; never read a second time from the source.
+class ContentCheck {
+public:
+  virtual ~ContentCheck() = default;
+  virtual void Add(const unsigned char* bytes, std::size_t size) = 0;
+  /// Once every byte is seen, before the staging file gets its identity:
+  /// throws PlatformError to refuse them.
+  virtual void Finish() = 0;
+};
+
+/// The administrator's list of trusted keys (DESIGN.md section 12).
+struct TrustFile {
+  std::string path;  // where it is, as messages show it
+  std::string text;
+  /// Windows: a file name ends at '\', '/' or ':', and names compare
+  /// without regard to case.
+  bool windowsNames = false;
+};
+
 /// The files: what the decision and the replacement ask and do.
 class Files {
 public:
@@ -101,9 +125,19 @@ public:
   /// the file a link finally names), calling `progress` between chunks;
   /// checks the copy, gives it its final identity and time, flushes it and
   /// closes it for writing. Throws PlatformError on any failure, leaving no
-  /// staging file behind.
+  /// staging file behind. A `check` sees the copy's bytes and is finished
+  /// before the identity is given; its refusal is such a failure.
   virtual std::unique_ptr<StagedCopy> StageCopy(const std::string& source, const std::string& destination,
-                                                const CopyProgress& progress) = 0;
+                                                const CopyProgress& progress, ContentCheck* check = nullptr) = 0;
+
+  /// The list of trusted keys, read only once a replacement is due;
+  /// nothing when there is none. Throws PlatformError, with a text naming
+  /// it, when it cannot be read or others than its owner may change it.
+  virtual std::optional<TrustFile> ReadTrustFile() = 0;
+  /// The text of the signature file `path`: a regular file of a few KiB at
+  /// most, opened without blocking. Throws MissingError when there is no
+  /// such file, PlatformError when it cannot be read.
+  virtual std::string ReadSignature(const std::string& path) = 0;
 };
 
 /// How a started program's window first shows: normal, with the focus.

@@ -9,6 +9,7 @@ build="$root/build-win"
 wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver
 
+"$root/scripts/libsodium-mingw.sh" >/dev/null  # once, then from the cache
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DQUENNEL_TESTS=ON
 cmake --build "$build" -j2
 

@@ -55,6 +55,7 @@ public:
   int startMissingTries = 0;                  // starts that find no program; -1 for ever
   std::optional<std::string> startFailure;    // StartProgram throws this, as no platform error
   bool recordFails = false;                   // the record cannot tell the user
+  std::optional<TrustFile> trust;             // the trusted keys' list; signatures are among `files`
 
   // What happened.
   std::vector<std::string> events;  // visible effects, in order
@@ -97,10 +98,14 @@ public:
   }
 
   std::unique_ptr<StagedCopy> StageCopy(const std::string& source, const std::string& destination,
-                                        const CopyProgress& progress) override {
+                                        const CopyProgress& progress, ContentCheck* check) override {
     if (copyError) throw PlatformError(*copyError);
     const FakeFile& from = Find(source);
     if (from.directory) throw PlatformError("Is a directory");
+    if (check) {
+      check->Add(reinterpret_cast<const unsigned char*>(from.data.data()), from.data.size());
+      check->Finish();
+    }
     const std::string staged = destination + ".staged";
     files[staged] = from;
     const std::size_t size = from.data.size();
@@ -112,6 +117,11 @@ public:
       progress(copied, copyTotal.value_or(size));
     } while (copied < size);
     return std::make_unique<Staged>(*this, staged, destination);
+  }
+  std::optional<TrustFile> ReadTrustFile() override { return trust; }
+  std::string ReadSignature(const std::string& path) override {
+    if (!files.contains(path)) throw MissingError("No such file or directory");
+    return Find(path).data;
   }
   void Pause(std::chrono::milliseconds duration) override { waited += duration; }
   std::chrono::steady_clock::time_point Now() override {

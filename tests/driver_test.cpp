@@ -389,6 +389,10 @@ TEST(Record, WhatEachRunLeaves) {
        {{RecordKind::Failed, "échec : " + installed + " ; cause : Is a directory"},
         {RecordKind::NotStarted,
          "démarrage : destination \"C:\\APP\\PROG.EXE\", utilisateur 1000 ; cause : cannot start"}}},
+      {"unsigned where keys are trusted",
+       [](FakePlatform& p) { p.trust = TrustFile{"keys", "RWQBAQEBAQEBAQICAgICAgICAgICAgICAgICAgICAgICAgICAgICAgIC", false}; },
+       {{RecordKind::Refused, "refusé : " + installed + " ; cause : La nouvelle version n'est pas signée, il manque : "
+                              "S:\\NEW\\PROG.EXE.minisig"}}},
       {"a line break in a file name", [&](FakePlatform& p) { p.tail = Tail(kSource, odd, ""), p.files[odd] = kOld; },
        {{RecordKind::Installed, "installé : destination \"C:\\APP\\PROG\\x0Ainstallé : .EXE\"" + facts}}},
   };

@@ -3,12 +3,15 @@
 #include "update/Busy.h"
 #include "update/CopyMeter.h"
 #include "update/F_Main.h"
+#include "update/Signature.h"
 
 namespace quennel {
 namespace {
 
-/// A wait that ran out (for the program, or for another run) is no failed copy.
+/// A wait that ran out (for the program, or for another run), or a version
+/// not trusted, is no failed copy.
 RecordKind RecordKindOf(const PlatformError& error) {
+  if (dynamic_cast<const UntrustedVersion*>(&error)) return RecordKind::Refused;
   return dynamic_cast<const BusyError*>(&error) ? RecordKind::GaveUp : RecordKind::Failed;
 }
 
@@ -83,12 +86,16 @@ void F_Main::InstallNewVersion(bool locked) {
   // The new version goes into a staging file first and replaces the
   // installed copy in one rename, so an interrupted or failed copy never
   // leaves a missing or truncated program behind.
+  // Where the administrator lists trusted keys, only a version signed with
+  // one goes in: its signature is read before any copy, the bytes checked
+  // before the staging file takes any place.
+  const std::unique_ptr<ContentCheck> signature = SignatureRequired(platform_.files, SourcePath);
   CopyMeter meter(platform_);
   const auto staged =
       platform_.files.StageCopy(SourcePath, DestPath, [&](std::uint64_t copied, std::uint64_t total) {
         meter.Update(copied, total);
         platform_.screen.PumpEvents();
-      });
+      }, signature.get());
   // The installed program may be open or running: wait for it, within reason.
   // A running program may just be closing; past a short grace it is set
   // aside, and the instances others keep open go on from there. Without

@@ -90,4 +90,27 @@ inline constexpr const char* kRecordCut = " […]";
 inline constexpr const char* kRegisterFailed =
     "La source d'événements Quennel n'a pas pu être inscrite dans le journal Application : ";
 
+/// Why a new version is refused where the administrator lists trusted
+/// keys; each is followed by the file concerned.
+inline constexpr const char* kTrustUnreadable = "Liste des clés de confiance illisible : ";
+/// Others than its owner and the system's administrators may change it.
+inline constexpr const char* kTrustUnsafe = "Liste des clés de confiance refusée : d'autres peuvent la modifier : ";
+inline constexpr const char* kTrustFolderUnsafe =
+    "Liste des clés de confiance refusée : d'autres peuvent modifier son dossier : ";
+inline constexpr const char* kTrustMalformed = "Liste des clés de confiance mal formée (ligne ";
+inline constexpr const char* kTrustMalformedEnd = ") : ";
+inline constexpr const char* kTrustEmpty = "La liste des clés de confiance ne contient aucune clé : ";
+inline constexpr const char* kNoSignature = "La nouvelle version n'est pas signée, il manque : ";
+inline constexpr const char* kSignatureUnreadable = "Signature illisible : ";
+inline constexpr const char* kSignatureMalformed = "Signature mal formée : ";
+inline constexpr const char* kLegacySignature =
+    "Signature à l'ancien format de minisign (sans hachage), refusée : ";
+inline constexpr const char* kUnknownKey = "Signature faite avec une clé qui n'est pas de confiance (";
+inline constexpr const char* kUnknownKeyEnd = ") : ";
+/// The signature or its trusted comment was changed after signing.
+inline constexpr const char* kAlteredSignature = "Signature invalide : le fichier de signature a été modifié : ";
+inline constexpr const char* kOtherFile = "Signature faite pour un autre fichier (";
+inline constexpr const char* kOtherFileEnd = ") : ";
+inline constexpr const char* kBadSignature = "Signature invalide : la nouvelle version n'est pas celle qui a été signée : ";
+
 }  // namespace quennel::texts

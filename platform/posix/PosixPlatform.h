@@ -20,7 +20,9 @@ public:
   FileStatus Stat(const std::string& path) override;
   std::unique_ptr<DestinationLock> LockDestination(const std::string& destination) override;
   std::unique_ptr<StagedCopy> StageCopy(const std::string& source, const std::string& destination,
-                                        const CopyProgress& progress) override;
+                                        const CopyProgress& progress, ContentCheck* check = nullptr) override;
+  std::optional<TrustFile> ReadTrustFile() override;
+  std::string ReadSignature(const std::string& path) override;
 
   std::string CommandTail() override;
   void Pause(std::chrono::milliseconds duration) override;
@@ -69,6 +71,12 @@ void RestoreBrokenPipes();
 
 /// The running program's own file (from /proc/self/exe); empty when unknown.
 std::string ExecutablePath();
+
+/// The trusted keys' list of the binary in `binaryFolder`: `quennel/trusted-keys`
+/// in the system configuration folder of its install prefix (the Debian
+/// package's is /etc), found from the binary's place as the install laid
+/// them out, so that a moved install finds its own.
+std::string TrustFileFor(const std::string& binaryFolder);
 
 /// Sets the user's locale, once. Only error texts and the window need it,
 /// and loading it would be most of the cost of a plain launch, so it is set

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -50,10 +51,40 @@ std::string RandomSuffix() {
   return suffix;
 }
 
+/// Hands `check` the `size` bytes that the system itself put into `out`
+/// at offset `from`, read back through our own descriptor. Returns 0 or an
+/// errno value.
+int ReadBack(int out, std::uint64_t from, std::uint64_t size, std::vector<char>& buffer, ContentCheck& check) {
+  if (buffer.empty()) buffer.resize(1u << 20);
+  for (std::uint64_t done = 0; done < size;) {
+    const size_t want = static_cast<size_t>(std::min<std::uint64_t>(buffer.size(), size - done));
+    const ssize_t n = pread(out, buffer.data(), want, static_cast<off_t>(from + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) return EIO;
+    check.Add(reinterpret_cast<const unsigned char*>(buffer.data()), static_cast<size_t>(n));
+    done += static_cast<std::uint64_t>(n);
+  }
+  return 0;
+}
+
 /// Copies all of `in` to `out`, the kernel's offload first, telling
-/// `progress` between chunks. Returns 0 or an errno value.
-int CopyContents(int in, int out, std::uint64_t total, const CopyProgress& progress) {
-  if (ioctl(out, FICLONE, in) == 0) return 0;  // a reflink: no data moves
+/// `progress` between chunks, and `check` every byte the staging file got.
+/// Returns 0 or an errno value.
+int CopyContents(int in, int out, std::uint64_t total, const CopyProgress& progress, ContentCheck* check) {
+  if (ioctl(out, FICLONE, in) == 0) {  // a reflink: no data moves, unless it is to be checked
+    struct stat cloned;
+    if (check && fstat(out, &cloned) != 0) return errno;
+    const std::uint64_t size = check ? static_cast<std::uint64_t>(cloned.st_size) : 0;
+    std::vector<char> buffer;
+    for (std::uint64_t at = 0; at < size;) {
+      const std::uint64_t piece = std::min<std::uint64_t>(kChunk, size - at);
+      if (const int error = ReadBack(out, at, piece, buffer, *check)) return error;
+      at += piece;
+      progress(at, total);
+    }
+    return 0;
+  }
   bool offload = true;
   std::vector<char> buffer;
   std::uint64_t copied = 0;
@@ -65,6 +96,9 @@ int CopyContents(int in, int out, std::uint64_t total, const CopyProgress& progr
         offload = false;
         continue;
       }
+      if (n > 0 && check) {
+        if (const int error = ReadBack(out, copied, static_cast<std::uint64_t>(n), buffer, *check)) return error;
+      }
     } else {
       if (buffer.empty()) buffer.resize(1u << 20);
       n = read(in, buffer.data(), buffer.size());
@@ -73,6 +107,7 @@ int CopyContents(int in, int out, std::uint64_t total, const CopyProgress& progr
         if (w < 0 && errno != EINTR) return errno;
         if (w > 0) done += w;
       }
+      if (n > 0 && check) check->Add(reinterpret_cast<const unsigned char*>(buffer.data()), static_cast<size_t>(n));
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return errno;
@@ -162,7 +197,7 @@ std::unique_ptr<DestinationLock> PosixPlatform::LockDestination(const std::strin
 }
 
 std::unique_ptr<StagedCopy> PosixPlatform::StageCopy(const std::string& source, const std::string& destination,
-                                                     const CopyProgress& progress) {
+                                                     const CopyProgress& progress, ContentCheck* check) {
   // Non-blocking, so that a pipe under the source's name cannot hang us.
   Fd in(open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (in.get() < 0) ThrowSystemError(errno);
@@ -195,7 +230,7 @@ std::unique_ptr<StagedCopy> PosixPlatform::StageCopy(const std::string& source, 
     ThrowSystemError(errno);
   }
 
-  int error = CopyContents(in.get(), out.get(), static_cast<std::uint64_t>(before.st_size), progress);
+  int error = CopyContents(in.get(), out.get(), static_cast<std::uint64_t>(before.st_size), progress, check);
   struct stat copied, during, after;
   if (error == 0 && (fstat(out.get(), &copied) != 0 || fstat(in.get(), &during) != 0)) error = errno;
   bool changed = false;
@@ -204,6 +239,15 @@ std::unique_ptr<StagedCopy> PosixPlatform::StageCopy(const std::string& source, 
     // mixed or truncated install.
     changed = copied.st_size != before.st_size || !SameVersion(before, during) ||
               stat(source.c_str(), &after) != 0 || !SameVersion(before, after);
+  }
+  if (error == 0 && !changed && check) {
+    // The bytes must be the signed ones before the file becomes anything more.
+    try {
+      check->Finish();
+    } catch (const PlatformError&) {
+      discard();
+      throw;
+    }
   }
   if (error == 0 && !changed) {
     error = TakeIdentity(out.get(), folder, target.name.c_str(), before);

@@ -36,8 +36,9 @@ bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMAT
          a.nFileIndexLow == b.nFileIndexLow;
 }
 
-/// Copies the rest of `in` to `out`, telling `progress` between chunks.
-void CopyContents(HANDLE in, HANDLE out, std::uint64_t total, const CopyProgress& progress) {
+/// Copies the rest of `in` to `out`, telling `progress` between chunks and
+/// `check` every byte written.
+void CopyContents(HANDLE in, HANDLE out, std::uint64_t total, const CopyProgress& progress, ContentCheck* check) {
   std::vector<char> buffer(kChunk);
   std::uint64_t copied = 0;
   while (true) {
@@ -49,6 +50,7 @@ void CopyContents(HANDLE in, HANDLE out, std::uint64_t total, const CopyProgress
       if (!WriteFile(out, buffer.data() + done, got - done, &put, nullptr)) ThrowLastError();
       done += put;
     }
+    if (check) check->Add(reinterpret_cast<const unsigned char*>(buffer.data()), got);
     copied += got;
     progress(copied, total);
   }
@@ -87,10 +89,10 @@ public:
 
   /// Fills the staging file from `in`, whose state before the copy is `before`.
   void Fill(HANDLE in, const BY_HANDLE_FILE_INFORMATION& before, const std::wstring& source,
-            const CopyProgress& progress) {
+            const CopyProgress& progress, ContentCheck* check) {
     Create();
     const std::uint64_t size = (static_cast<std::uint64_t>(before.nFileSizeHigh) << 32) | before.nFileSizeLow;
-    CopyContents(in, file_.get(), size, progress);
+    CopyContents(in, file_.get(), size, progress, check);
 
     // The copy must be the whole file as it was when the copy began.
     LARGE_INTEGER copied;
@@ -101,6 +103,8 @@ public:
         after.nFileSizeLow != before.nFileSizeLow ||
         TicksOf(after.ftLastWriteTime) != TicksOf(before.ftLastWriteTime))
       throw PlatformError(texts::kSourceChanged);
+    // The bytes must be the signed ones before the file becomes anything more.
+    if (check) check->Finish();
 
     const DWORD installed = GetFileAttributesW(target_.c_str());
     if (installed != INVALID_FILE_ATTRIBUTES && !(installed & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -271,7 +275,7 @@ bool ReplaceSettingAside(HANDLE installed, HANDLE replacement, const std::wstrin
 }
 
 std::unique_ptr<StagedCopy> Win32Platform::StageCopy(const std::string& source, const std::string& destination,
-                                                     const CopyProgress& progress) {
+                                                     const CopyProgress& progress, ContentCheck* check) {
   const std::wstring sourcePath = Extended(Wide(source));
   // Read sharing only: nobody writes the new version while it is copied.
   Handle in(CreateFileW(sourcePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -282,7 +286,7 @@ std::unique_ptr<StagedCopy> Win32Platform::StageCopy(const std::string& source, 
   if (before.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ThrowSystemError(ERROR_ACCESS_DENIED);
 
   auto staged = std::make_unique<Win32StagedCopy>(ResolveTarget(Wide(destination)));
-  staged->Fill(in.get(), before, sourcePath, progress);
+  staged->Fill(in.get(), before, sourcePath, progress, check);
   return staged;
 }
 

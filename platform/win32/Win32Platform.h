@@ -25,7 +25,9 @@ public:
   FileStatus Stat(const std::string& path) override;
   std::unique_ptr<DestinationLock> LockDestination(const std::string& destination) override;
   std::unique_ptr<StagedCopy> StageCopy(const std::string& source, const std::string& destination,
-                                        const CopyProgress& progress) override;
+                                        const CopyProgress& progress, ContentCheck* check = nullptr) override;
+  std::optional<TrustFile> ReadTrustFile() override;
+  std::string ReadSignature(const std::string& path) override;
 
   std::string CommandTail() override;
   void Pause(std::chrono::milliseconds duration) override;

@@ -53,7 +53,7 @@ case_manpage() {
   for section in NAME SYNOPSIS DESCRIPTION OPTIONS 'EXIT STATUS' ENVIRONMENT FILES EXAMPLES; do
     grep -q "^$section\$" "$work/page" || fail "no $section section in the rendered page"
   done
-  for text in '(~!~)' 'Exec=quennel ' 'quennel-fltk.so' 'WAYLAND_DISPLAY' '--help'; do
+  for text in '(~!~)' 'Exec=quennel ' 'quennel-fltk.so' 'WAYLAND_DISPLAY' '--help' 'trusted-keys' 'minisign -Sm'; do
     grep -qF -- "$text" "$work/page" || fail "the page does not mention $text"
   done
   ! grep -q '@' "$work/page" || fail "a placeholder was left unfilled: $(grep '@' "$work/page")"
@@ -78,6 +78,10 @@ case_package() {
     grep -qx "$file" "$work/files" || fail "the package lacks $file"
   done
   ! grep -q '/usr/share/man/man1/quennel\.1$' "$work/files" || fail "an uncompressed manual in the package"
+  # The folder for the administrator's trusted keys, and nothing in it that
+  # would switch signature checking on by itself.
+  grep -qx '/etc/quennel/' "$work/files" || fail "the package lacks /etc/quennel/"
+  ! grep '^/etc/quennel/.' "$work/files" || fail "the package puts a file into /etc/quennel/"
 
   field() { dpkg-deb -f "$deb" "$1"; }
   [ "$(field Package)" = quennel ] || fail "Package: $(field Package)"

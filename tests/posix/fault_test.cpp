@@ -49,13 +49,16 @@ public:
     return real_.LockDestination(destination);
   }
   std::unique_ptr<quennel::StagedCopy> StageCopy(const std::string& source, const std::string& destination,
-                                                 const quennel::CopyProgress& progress) override {
+                                                 const quennel::CopyProgress& progress,
+                                                 quennel::ContentCheck* check) override {
     auto staged = real_.StageCopy(source, destination, [&](std::uint64_t copied, std::uint64_t total) {
       if (copied < total && ++chunksBeforeTheEnd == 1 && midCopy) midCopy();
       progress(copied, total);
-    });
+    }, check);
     return std::make_unique<Hooked>(*this, std::move(staged));
   }
+  std::optional<quennel::TrustFile> ReadTrustFile() override { return real_.ReadTrustFile(); }
+  std::string ReadSignature(const std::string& path) override { return real_.ReadSignature(path); }
 
 private:
   struct Hooked : quennel::StagedCopy {

@@ -1,0 +1,161 @@
+/// Signed versions on Windows: the list of trusted keys beside quennel.exe,
+/// believed only where nobody but the administrators, the system, the
+/// installer service and the runner may change it or its folder; and
+/// reading a signature.
+
+#include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <vector>
+
+#include "platform/win32/Handle.h"
+#include "platform/win32/Paths.h"
+#include "platform/win32/SystemError.h"
+#include "platform/win32/Text.h"
+#include "platform/win32/Win32Platform.h"
+#include "update/Signature.h"
+#include "update/Texts.h"
+
+namespace quennel::win32 {
+namespace {
+
+constexpr const wchar_t* kTrustFileName = L"trusted-keys.txt";
+constexpr const wchar_t* kTrustedInstaller = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+/// Rights that change a file's bytes or a folder's entries, or who holds rights.
+constexpr ACCESS_MASK kWriting = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_DELETE_CHILD | DELETE |
+                                 WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+
+/// Those who may change the list: the administrators, the system, the
+/// installer service and the user running Quennel.
+class Writers {
+public:
+  Writers() {
+    Add(WinBuiltinAdministratorsSid);
+    Add(WinLocalSystemSid);
+    PSID sid = nullptr;
+    if (ConvertStringSidToSidW(kTrustedInstaller, &sid)) {
+      Keep(sid);
+      LocalFree(sid);
+    }
+    Handle token;
+    HANDLE raw = nullptr;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) token.reset(raw);
+    DWORD size = 0;
+    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+    std::vector<BYTE> user(size);
+    if (size > 0 && GetTokenInformation(token.get(), TokenUser, user.data(), size, &size))
+      Keep(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid);
+  }
+
+  bool Contains(PSID sid) const {
+    for (const auto& kept : sids_)
+      if (EqualSid(const_cast<BYTE*>(kept.data()), sid)) return true;
+    return false;
+  }
+
+private:
+  void Add(WELL_KNOWN_SID_TYPE type) {
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof sid;
+    if (CreateWellKnownSid(type, nullptr, sid, &size)) Keep(sid);
+  }
+  void Keep(PSID sid) {
+    const BYTE* bytes = static_cast<const BYTE*>(sid);
+    sids_.emplace_back(bytes, bytes + GetLengthSid(sid));
+  }
+  std::vector<std::vector<BYTE>> sids_;
+};
+
+/// Whether the owner of `object` (who may always change its access list)
+/// and everyone its access list lets write are among `writers`. Unknown
+/// kinds of grant count against it.
+bool OnlyWritersMayWrite(HANDLE object, const Writers& writers) {
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                      nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+    return false;
+  // No access list at all lets everyone in.
+  bool safe = owner && writers.Contains(owner) && dacl;
+  for (DWORD i = 0; safe && i < dacl->AceCount; ++i) {
+    ACE_HEADER* header = nullptr;
+    if (!GetAce(dacl, i, reinterpret_cast<void**>(&header))) safe = false;
+    else if (header->AceFlags & INHERIT_ONLY_ACE) continue;  // for what the folder will hold, not for it
+    else if (header->AceType == ACCESS_ALLOWED_ACE_TYPE || header->AceType == ACCESS_ALLOWED_CALLBACK_ACE_TYPE) {
+      const auto* ace = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(header);
+      safe = !(ace->Mask & kWriting) || writers.Contains(const_cast<DWORD*>(&ace->SidStart));
+    } else {
+      safe = header->AceType == ACCESS_DENIED_ACE_TYPE || header->AceType == ACCESS_DENIED_CALLBACK_ACE_TYPE;
+    }
+  }
+  LocalFree(descriptor);
+  return safe;
+}
+
+/// All of `file`, at most `limit` bytes; 0 or the error.
+DWORD ReadSmall(HANDLE file, std::size_t limit, std::string& text) {
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(file, &size)) return GetLastError();
+  if (static_cast<std::uint64_t>(size.QuadPart) > limit) return ERROR_FILE_TOO_LARGE;
+  char buffer[4096];
+  for (DWORD got = 0;; text.append(buffer, got)) {
+    if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) return GetLastError();
+    if (got == 0) return 0;
+    if (text.size() + got > limit) return ERROR_FILE_TOO_LARGE;
+  }
+}
+
+std::wstring OwnPath() {
+  std::wstring path(MAX_PATH, L'\0');
+  while (true) {
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) ThrowLastError();
+    if (length < path.size()) return path.substr(0, length);
+    path.resize(path.size() * 2);
+  }
+}
+
+}  // namespace
+
+std::optional<TrustFile> Win32Platform::ReadTrustFile() {
+  const std::wstring self = OwnPath();
+  const std::wstring folder = self.substr(0, self.find_last_of(L"\\/") + 1);
+  const std::string shown = Utf8(folder + kTrustFileName);
+  const auto unreadable = [&](DWORD error) {
+    return PlatformError(texts::kTrustUnreadable + shown + " (" + SystemText(error) + ")");
+  };
+  Handle file(CreateFileW(Extended(folder + kTrustFileName).c_str(), GENERIC_READ | READ_CONTROL, FILE_SHARE_READ,
+                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid() && GetLastError() == ERROR_FILE_NOT_FOUND) return std::nullopt;
+  if (!file.valid()) throw unreadable(GetLastError());
+  Handle place(CreateFileW(Extended(folder).c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!place.valid()) throw unreadable(GetLastError());
+
+  // A quennel.exe run from a folder that others may write trusts nothing there.
+  const Writers writers;
+  if (!OnlyWritersMayWrite(file.get(), writers)) throw PlatformError(texts::kTrustUnsafe + shown);
+  if (!OnlyWritersMayWrite(place.get(), writers))
+    throw PlatformError(texts::kTrustFolderUnsafe + Utf8(folder.substr(0, folder.size() - 1)));
+  TrustFile trust{shown, {}, true};
+  if (const DWORD error = ReadSmall(file.get(), kTrustFileMaxBytes, trust.text)) throw unreadable(error);
+  return trust;
+}
+
+std::string Win32Platform::ReadSignature(const std::string& path) {
+  Handle file(CreateFileW(Extended(Wide(path)).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) throw MissingError(SystemText(error));
+    ThrowSystemError(error);
+  }
+  if (GetFileType(file.get()) != FILE_TYPE_DISK) ThrowSystemError(ERROR_INVALID_FUNCTION);
+  std::string text;
+  if (const DWORD error = ReadSmall(file.get(), kSignatureMaxBytes, text)) ThrowSystemError(error);
+  return text;
+}
+
+}  // namespace quennel::win32
