@@ -59,8 +59,8 @@ bool Same(PSID sid, const std::vector<BYTE>& other) {
 
 /// Who may replace the program, and so hold its lock: the runner, the
 /// folder's owner, Administrators and SYSTEM.
-bool MayHold(PSID sid, const std::vector<BYTE>& runner, PSID folderOwner) {
-  return Same(sid, runner) || (folderOwner && EqualSid(sid, folderOwner)) ||
+bool MayHold(PSID sid, PSID runner, PSID folderOwner) {
+  return (runner && EqualSid(sid, runner)) || (folderOwner && EqualSid(sid, folderOwner)) ||
          IsWellKnown(sid, WinBuiltinAdministratorsSid) || IsWellKnown(sid, WinLocalSystemSid);
 }
 
@@ -71,9 +71,18 @@ std::wstring SidText(PSID sid) {
   return text;
 }
 
-/// A lock file another run made is trusted when nobody but those who may
-/// hold the lock owns it or may do more than look at it; a folder whose
-/// file system keeps no access lists is open to all anyway.
+bool OwnedBy(HANDLE file, const std::vector<BYTE>& runner) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                      &descriptor) != ERROR_SUCCESS)
+    return false;
+  const LocalMemory owned(descriptor);
+  return owner && Same(owner, runner);
+}
+
+/// Whether the lock file open as `file` is trusted; a folder whose file
+/// system keeps no access lists is open to all anyway.
 bool Trusted(HANDLE file, const std::vector<BYTE>& runner, PSID folderOwner) {
   DWORD flags = 0;
   if (GetVolumeInformationByHandleW(file, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
@@ -86,16 +95,7 @@ bool Trusted(HANDLE file, const std::vector<BYTE>& runner, PSID folderOwner) {
                       nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
     return false;
   const LocalMemory owned(descriptor);
-  if (!dacl || !owner || !MayHold(owner, runner, folderOwner)) return false;  // no list: open to everyone
-  for (DWORD k = 0; k < dacl->AceCount; ++k) {
-    ACE_HEADER* header = nullptr;
-    if (!GetAce(dacl, k, reinterpret_cast<void**>(&header))) return false;
-    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
-    const auto* allowed = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
-    const PSID sid = const_cast<DWORD*>(&allowed->SidStart);
-    if ((allowed->Mask & ~kLookOnly) && !MayHold(sid, runner, folderOwner) && !EqualSid(sid, owner)) return false;
-  }
-  return true;
+  return TrustedLockRules(owner, dacl, runner.empty() ? nullptr : const_cast<BYTE*>(runner.data()), folderOwner);
 }
 
 /// Opens (or makes, hidden, with its own access list) the lock file
@@ -118,15 +118,24 @@ Handle OpenLockFile(const std::wstring& path, const std::wstring& folder) {
   SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
   // Never through a link; never deleted while open, so never pending
   // deletion while others wait on it.
-  Handle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                          &attributes, OPEN_ALWAYS, FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  Handle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | READ_CONTROL | WRITE_DAC,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE, &attributes, OPEN_ALWAYS,
+                          FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file.valid()) return file;
   const bool made = GetLastError() != ERROR_ALREADY_EXISTS;
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(file.get(), &info) ||
       (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
     return Handle();
-  if (!made && !Trusted(file.get(), runner, folderOwner)) return Handle();
+  if (made || Trusted(file.get(), runner, folderOwner)) return file;
+  if (!OwnedBy(file.get(), runner)) return Handle();
+  // The runner's own, yet open to others (another of its runs may still be
+  // giving it its list): it gets the list a made one has.
+  PACL dacl = nullptr;
+  BOOL present = FALSE, defaulted = FALSE;
+  if (GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted))
+    SetSecurityInfo(file.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                    nullptr, nullptr, dacl, nullptr);
   return file;
 }
 
@@ -175,6 +184,19 @@ void DeleteOpenFile(HANDLE file, FILE_BASIC_INFO basic) {
 }
 
 }  // namespace
+
+bool TrustedLockRules(PSID owner, PACL dacl, PSID runner, PSID folderOwner) {
+  if (!dacl || !owner || !MayHold(owner, runner, folderOwner)) return false;  // no list: open to everyone
+  for (DWORD k = 0; k < dacl->AceCount; ++k) {
+    ACE_HEADER* header = nullptr;
+    if (!GetAce(dacl, k, reinterpret_cast<void**>(&header))) return false;
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+    const auto* allowed = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
+    const PSID sid = const_cast<DWORD*>(&allowed->SidStart);
+    if ((allowed->Mask & ~kLookOnly) && !MayHold(sid, runner, folderOwner)) return false;
+  }
+  return true;
+}
 
 void ClearLeftovers(const std::wstring& target, const FileStamp& now) {
   const Split where = SplitPath(target);

@@ -35,6 +35,12 @@ bool RenameByHandle(HANDLE file, const std::wstring& to, bool replace);
 bool ReplaceSettingAside(HANDLE installed, HANDLE replacement, const std::wstring& target,
                          const std::wstring& aside);
 
+/// Whether a lock file another run made, owned by `owner` with the access
+/// list `dacl`, is a lock: nobody but those who may replace the program
+/// (`runner`, `folderOwner`, Administrators, SYSTEM) owns it or may do more
+/// than look at it. Whoever can open it can lock it and stall every update.
+bool TrustedLockRules(PSID owner, PACL dacl, PSID runner, PSID folderOwner);
+
 /// Removes what killed runs left beside `target` (its real path): only
 /// staging and set-aside files named exactly after it, regular, the
 /// runner's (any, for an administrator), changed more than the staging

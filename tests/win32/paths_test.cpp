@@ -188,10 +188,44 @@ TEST_F(ReplaceTest, LockFileIsOneForEverySpellingOnlyForReplacersAndAKillFreesIt
   holder.reset();  // killed: the system lets the lock go
   EXPECT_NE(platform.LockDestination(Utf8(dest)), nullptr);
 
-  // Planted by someone else and open to everyone: no lock, and no wait.
-  const DWORD set = SetRules(lockFile, L"O:BUD:(A;;FA;;;WD)", OWNER_SECURITY_INFORMATION);
-  if (set != ERROR_SUCCESS) GTEST_SKIP() << "no other owner can be set here";
-  EXPECT_EQ(platform.LockDestination(Utf8(dest)), nullptr);
+}
+
+/// Which lock file another run made is a lock: one only those who may
+/// replace the program own and may use.
+TEST(LockTrust, OnlyReplacersOwnOrUseIt) {
+  const std::wstring runner = L"S-1-5-21-1-2-3-1001", folderOwner = L"S-1-5-21-1-2-3-1002",
+                     other = L"S-1-5-21-1-2-3-1003";
+  PSID runnerSid = nullptr, folderOwnerSid = nullptr;
+  ASSERT_TRUE(ConvertStringSidToSidW(runner.c_str(), &runnerSid) &&
+              ConvertStringSidToSidW(folderOwner.c_str(), &folderOwnerSid));
+  const struct {
+    const char* name;
+    std::wstring sddl;
+    bool trusted;
+  } cases[] = {
+      {"made by a run", L"O:" + runner + L"D:P(A;;FA;;;BA)(A;;FA;;;SY)(A;;FA;;;" + runner + L")", true},
+      {"the folder owner's", L"O:" + folderOwner + L"D:(A;;FA;;;" + folderOwner + L")", true},
+      {"others may only look", L"O:BAD:(A;;FA;;;BA)(A;;0x120080;;;WD)", true},
+      {"planted, open to everyone", L"O:BUD:(A;;FA;;;WD)", false},
+      {"owned by another user", L"O:" + other + L"D:(A;;FA;;;BA)", false},
+      {"users may read it", L"O:" + runner + L"D:(A;;FA;;;" + runner + L")(A;;FR;;;BU)", false},
+      {"no access list: open to everyone", L"O:" + runner, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(c.sddl.c_str(), SDDL_REVISION_1, &descriptor,
+                                                                     nullptr));
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    BOOL present = FALSE, defaulted = FALSE;
+    GetSecurityDescriptorOwner(descriptor, &owner, &defaulted);
+    GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+    EXPECT_EQ(TrustedLockRules(owner, dacl, runnerSid, folderOwnerSid), c.trusted);
+    LocalFree(descriptor);
+  }
+  LocalFree(runnerSid);
+  LocalFree(folderOwnerSid);
 }
 
 /// Past MAX_PATH the system takes no application name but a short one.
