@@ -22,14 +22,16 @@ cleanup() {
   exec 4>&- 2>/dev/null
   [ -n "$harness_pid" ] && kill "$harness_pid" 2>/dev/null
   [ -n "$quennel_pid" ] && kill "$quennel_pid" 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  # Gone before the next test's server starts: a dying server still
+  # answering on the display the new one takes would drop its clients.
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
 
 fail() {
   echo "FAIL: $*" >&2
-  for log in "$work"/*.log; do
+  for log in "$work"/*.log "$work"/quennel.err; do
     [ -s "$log" ] && { echo "--- $log" >&2; cat "$log" >&2; }
   done
   exit 1
