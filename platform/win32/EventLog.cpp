@@ -1,14 +1,14 @@
 #include "platform/win32/EventLog.h"
 
 #include <windows.h>
-#include <sddl.h>
 
 #include <vector>
 
 #include "Events.h"
-#include "platform/win32/Handle.h"
+#include "platform/win32/Accounts.h"
 #include "platform/win32/SystemError.h"
 #include "platform/win32/Text.h"
+#include "platform/win32/Win32Platform.h"
 
 namespace quennel::win32 {
 namespace {
@@ -29,20 +29,6 @@ DWORD EventId(RecordKind kind) {
   return QUENNEL_EVENT_FAILED;
 }
 
-/// The process token's TOKEN_USER; throws PlatformError when it cannot be read.
-std::vector<BYTE> ProcessUser() {
-  HANDLE opened = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &opened)) ThrowLastError();
-  const Handle token(opened);
-  DWORD size = 0;
-  GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-  std::vector<BYTE> user(size);
-  if (size == 0 || !GetTokenInformation(token.get(), TokenUser, user.data(), size, &size)) ThrowLastError();
-  return user;
-}
-
-PSID SidOf(std::vector<BYTE>& user) { return reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid; }
-
 }  // namespace
 
 void EventLog::Write(RecordKind kind, const std::string& line) noexcept {
@@ -52,14 +38,14 @@ void EventLog::Write(RecordKind kind, const std::string& line) noexcept {
     // The Event Viewer's user column too; an event goes without it if need be.
     std::vector<BYTE> user;
     try {
-      user = ProcessUser();
+      user = RunnerSid();
     } catch (const PlatformError&) {
     }
     // Registered per line: most runs write none, and a run at most two.
     const HANDLE source = RegisterEventSourceW(nullptr, kSource);
     if (!source) return;
     ReportEventW(source, kind == RecordKind::Installed ? EVENTLOG_INFORMATION_TYPE : EVENTLOG_WARNING_TYPE, 0,
-                 EventId(kind), user.empty() ? nullptr : SidOf(user), 1, 0, strings, nullptr);
+                 EventId(kind), user.empty() ? nullptr : user.data(), 1, 0, strings, nullptr);
     DeregisterEventSource(source);
   } catch (...) {
     // Out of memory for a line: only the record is lost.
@@ -67,19 +53,13 @@ void EventLog::Write(RecordKind kind, const std::string& line) noexcept {
 }
 
 std::string EventLog::UserNumber() {
-  std::vector<BYTE> user = ProcessUser();
-  wchar_t* text = nullptr;
-  if (!ConvertSidToStringSidW(SidOf(user), &text)) ThrowLastError();
-  const std::string number = Utf8(text);
-  LocalFree(text);
-  return number;
+  std::vector<BYTE> user = RunnerSid();
+  return Utf8(SidText(user.data()));
 }
 
 void RegisterAsEventSource() {
-  std::wstring program(32'768, L'\0');
-  const DWORD length = GetModuleFileNameW(nullptr, program.data(), static_cast<DWORD>(program.size()));
-  if (length == 0 || length >= program.size()) ThrowLastError();
-  program.resize(length + 1);  // the value holds its terminating null
+  std::wstring program = ModulePath();
+  program.push_back(L'\0');  // the value holds its terminating null
 
   HKEY key = nullptr;
   LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSourceKey, 0, nullptr, REG_OPTION_NON_VOLATILE,

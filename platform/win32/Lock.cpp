@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/win32/Accounts.h"
 #include "platform/win32/Handle.h"
 #include "platform/win32/Paths.h"
 #include "platform/win32/Staging.h"
@@ -37,38 +38,8 @@ struct LocalDeleter {
 };
 using LocalMemory = std::unique_ptr<void, LocalDeleter>;
 
-/// The user this process runs as.
-std::vector<BYTE> RunnerSid() {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
-  Handle owned(token);
-  DWORD size = 0;
-  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-  std::vector<BYTE> buffer(size);
-  if (size == 0 || !GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) return {};
-  const PSID sid = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
-  const auto* first = static_cast<const BYTE*>(sid);
-  return {first, first + GetLengthSid(sid)};
-}
-
-bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type) { return IsWellKnownSid(sid, type); }
-
 bool Same(PSID sid, const std::vector<BYTE>& other) {
   return !other.empty() && EqualSid(sid, const_cast<BYTE*>(other.data()));
-}
-
-/// Who may replace the program, and so hold its lock: the runner, the
-/// folder's owner, Administrators and SYSTEM.
-bool MayHold(PSID sid, PSID runner, PSID folderOwner) {
-  return (runner && EqualSid(sid, runner)) || (folderOwner && EqualSid(sid, folderOwner)) ||
-         IsWellKnown(sid, WinBuiltinAdministratorsSid) || IsWellKnown(sid, WinLocalSystemSid);
-}
-
-std::wstring SidText(PSID sid) {
-  wchar_t* text = nullptr;
-  if (!sid || !ConvertSidToStringSidW(sid, &text)) return L"";
-  const LocalMemory owned(text);
-  return text;
 }
 
 bool OwnedBy(HANDLE file, const std::vector<BYTE>& runner) {
@@ -101,15 +72,19 @@ bool Trusted(HANDLE file, const std::vector<BYTE>& runner, PSID folderOwner) {
 /// Opens (or makes, hidden, with its own access list) the lock file
 /// `path`; invalid where it cannot be opened or trusted.
 Handle OpenLockFile(const std::wstring& path, const std::wstring& folder) {
-  const std::vector<BYTE> runner = RunnerSid();
+  std::vector<BYTE> runner;
+  try {
+    runner = RunnerSid();
+  } catch (const PlatformError&) {
+    return Handle();  // who would the lock be for?
+  }
   PSID folderOwner = nullptr;
   PSECURITY_DESCRIPTOR folderDescriptor = nullptr;
   GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &folderOwner, nullptr, nullptr,
                         nullptr, &folderDescriptor);
   const LocalMemory ownedFolder(folderDescriptor);
 
-  const std::wstring rules = L"D:P(A;;FA;;;BA)(A;;FA;;;SY)" +
-                             (runner.empty() ? L"" : L"(A;;FA;;;" + SidText(const_cast<BYTE*>(runner.data())) + L")") +
+  const std::wstring rules = L"D:P(A;;FA;;;BA)(A;;FA;;;SY)(A;;FA;;;" + SidText(runner.data()) + L")" +
                              (folderOwner ? L"(A;;FA;;;" + SidText(folderOwner) + L")" : L"");
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(rules.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
@@ -186,21 +161,22 @@ void DeleteOpenFile(HANDLE file, FILE_BASIC_INFO basic) {
 }  // namespace
 
 bool TrustedLockRules(PSID owner, PACL dacl, PSID runner, PSID folderOwner) {
-  if (!dacl || !owner || !MayHold(owner, runner, folderOwner)) return false;  // no list: open to everyone
-  for (DWORD k = 0; k < dacl->AceCount; ++k) {
-    ACE_HEADER* header = nullptr;
-    if (!GetAce(dacl, k, reinterpret_cast<void**>(&header))) return false;
-    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
-    const auto* allowed = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
-    const PSID sid = const_cast<DWORD*>(&allowed->SidStart);
-    if ((allowed->Mask & ~kLookOnly) && !MayHold(sid, runner, folderOwner)) return false;
-  }
-  return true;
+  Accounts holders;  // who may replace the program, and so hold its lock
+  holders.Add(runner);
+  holders.Add(folderOwner);
+  holders.Add(WinBuiltinAdministratorsSid);
+  holders.Add(WinLocalSystemSid);
+  return OnlyAmong(owner, dacl, ~kLookOnly, holders);
 }
 
 void ClearLeftovers(const std::wstring& target, const FileStamp& now) {
   const Split where = SplitPath(target);
-  const std::vector<BYTE> runner = RunnerSid();
+  std::vector<BYTE> runner;
+  try {
+    runner = RunnerSid();
+  } catch (const PlatformError&) {
+    return;  // whose files would they be?
+  }
   BYTE administrators[SECURITY_MAX_SID_SIZE];
   DWORD size = sizeof administrators;
   BOOL administrator = FALSE;

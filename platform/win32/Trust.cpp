@@ -9,6 +9,7 @@
 
 #include <vector>
 
+#include "platform/win32/Accounts.h"
 #include "platform/win32/Handle.h"
 #include "platform/win32/Paths.h"
 #include "platform/win32/SystemError.h"
@@ -28,68 +29,33 @@ constexpr ACCESS_MASK kWriting = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE
 
 /// Those who may change the list: the administrators, the system, the
 /// installer service and the user running Quennel.
-class Writers {
-public:
-  Writers() {
-    Add(WinBuiltinAdministratorsSid);
-    Add(WinLocalSystemSid);
-    PSID sid = nullptr;
-    if (ConvertStringSidToSidW(kTrustedInstaller, &sid)) {
-      Keep(sid);
-      LocalFree(sid);
-    }
-    Handle token;
-    HANDLE raw = nullptr;
-    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) token.reset(raw);
-    DWORD size = 0;
-    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-    std::vector<BYTE> user(size);
-    if (size > 0 && GetTokenInformation(token.get(), TokenUser, user.data(), size, &size))
-      Keep(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid);
+Accounts Writers() {
+  Accounts writers;
+  writers.Add(WinBuiltinAdministratorsSid);
+  writers.Add(WinLocalSystemSid);
+  PSID sid = nullptr;
+  if (ConvertStringSidToSidW(kTrustedInstaller, &sid)) {
+    writers.Add(sid);
+    LocalFree(sid);
   }
+  try {
+    const std::vector<BYTE> runner = RunnerSid();
+    writers.Add(const_cast<BYTE*>(runner.data()));
+  } catch (const PlatformError&) {
+  }
+  return writers;
+}
 
-  bool Contains(PSID sid) const {
-    for (const auto& kept : sids_)
-      if (EqualSid(const_cast<BYTE*>(kept.data()), sid)) return true;
-    return false;
-  }
-
-private:
-  void Add(WELL_KNOWN_SID_TYPE type) {
-    BYTE sid[SECURITY_MAX_SID_SIZE];
-    DWORD size = sizeof sid;
-    if (CreateWellKnownSid(type, nullptr, sid, &size)) Keep(sid);
-  }
-  void Keep(PSID sid) {
-    const BYTE* bytes = static_cast<const BYTE*>(sid);
-    sids_.emplace_back(bytes, bytes + GetLengthSid(sid));
-  }
-  std::vector<std::vector<BYTE>> sids_;
-};
-
-/// Whether the owner of `object` (who may always change its access list)
-/// and everyone its access list lets write are among `writers`. Unknown
-/// kinds of grant count against it.
-bool OnlyWritersMayWrite(HANDLE object, const Writers& writers) {
+/// Whether the owner of `object` and everyone its access list lets write
+/// are among `writers`.
+bool OnlyWritersMayWrite(HANDLE object, const Accounts& writers) {
   PSID owner = nullptr;
   PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (GetSecurityInfo(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
                       nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
     return false;
-  // No access list at all lets everyone in.
-  bool safe = owner && writers.Contains(owner) && dacl;
-  for (DWORD i = 0; safe && i < dacl->AceCount; ++i) {
-    ACE_HEADER* header = nullptr;
-    if (!GetAce(dacl, i, reinterpret_cast<void**>(&header))) safe = false;
-    else if (header->AceFlags & INHERIT_ONLY_ACE) continue;  // for what the folder will hold, not for it
-    else if (header->AceType == ACCESS_ALLOWED_ACE_TYPE || header->AceType == ACCESS_ALLOWED_CALLBACK_ACE_TYPE) {
-      const auto* ace = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(header);
-      safe = !(ace->Mask & kWriting) || writers.Contains(const_cast<DWORD*>(&ace->SidStart));
-    } else {
-      safe = header->AceType == ACCESS_DENIED_ACE_TYPE || header->AceType == ACCESS_DENIED_CALLBACK_ACE_TYPE;
-    }
-  }
+  const bool safe = OnlyAmong(owner, dacl, kWriting, writers);
   LocalFree(descriptor);
   return safe;
 }
@@ -107,20 +73,10 @@ DWORD ReadSmall(HANDLE file, std::size_t limit, std::string& text) {
   }
 }
 
-std::wstring OwnPath() {
-  std::wstring path(MAX_PATH, L'\0');
-  while (true) {
-    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) ThrowLastError();
-    if (length < path.size()) return path.substr(0, length);
-    path.resize(path.size() * 2);
-  }
-}
-
 }  // namespace
 
 std::optional<TrustFile> Win32Platform::ReadTrustFile() {
-  const std::wstring self = OwnPath();
+  const std::wstring self = ModulePath();
   const std::wstring folder = self.substr(0, self.find_last_of(L"\\/") + 1);
   const std::string shown = Utf8(folder + kTrustFileName);
   const auto unreadable = [&](DWORD error) {
@@ -135,7 +91,7 @@ std::optional<TrustFile> Win32Platform::ReadTrustFile() {
   if (!place.valid()) throw unreadable(GetLastError());
 
   // A quennel.exe run from a folder that others may write trusts nothing there.
-  const Writers writers;
+  const Accounts writers = Writers();
   if (!OnlyWritersMayWrite(file.get(), writers)) throw PlatformError(texts::kTrustUnsafe + shown);
   if (!OnlyWritersMayWrite(place.get(), writers))
     throw PlatformError(texts::kTrustFolderUnsafe + Utf8(folder.substr(0, folder.size() - 1)));

@@ -145,17 +145,18 @@ void Win32Platform::SetPointer(PointerShape shape) {
   window_.SetCursorShape(LoadCursorW(nullptr, shape == PointerShape::Busy ? IDC_WAIT : IDC_ARROW));
 }
 
-std::string Win32Platform::ExecutableName() {
+std::wstring ModulePath() {
   std::wstring path(MAX_PATH, L'\0');
   while (true) {
     const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
     if (length == 0) ThrowLastError();
-    if (length < path.size()) {
-      path.resize(length);
-      break;
-    }
+    if (length < path.size()) return path.substr(0, length);
     path.resize(path.size() * 2);
   }
+}
+
+std::string Win32Platform::ExecutableName() {
+  const std::wstring path = ModulePath();
   const size_t slash = path.find_last_of(L"\\/");
   std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
   const size_t dot = name.rfind(L'.');

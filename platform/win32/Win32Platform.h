@@ -18,6 +18,9 @@ namespace quennel::win32 {
 FileStamp StampOf(const FILETIME& time);
 FILETIME FileTimeOf(const FileStamp& stamp);
 
+/// The full path of the running quennel.exe.
+std::wstring ModulePath();
+
 class Win32Platform final : public Files, public Process, public Screen {
 public:
   Win32Platform() = default;

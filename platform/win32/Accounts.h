@@ -1,0 +1,35 @@
+#pragma once
+/// Accounts and access lists: who runs Quennel, and whether only the right
+/// accounts may own or use a file.
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace quennel::win32 {
+
+/// The account this process runs as: its SID's bytes. Throws PlatformError
+/// where the process's token cannot be read.
+std::vector<BYTE> RunnerSid();
+/// `sid` as text (S-1-5-…); empty for none.
+std::wstring SidText(PSID sid);
+
+/// A set of accounts.
+class Accounts {
+public:
+  void Add(PSID sid);  // none: nothing added
+  void Add(WELL_KNOWN_SID_TYPE type);
+  bool Contains(PSID sid) const;
+
+private:
+  std::vector<std::vector<BYTE>> sids_;
+};
+
+/// Whether `owner` (who may always change the access list) and every
+/// account `dacl` grants any of `rights` are among `allowed`. No owner, or
+/// no list (open to everyone): false. A grant of a kind this does not read
+/// counts against; denials and entries only for a folder's contents do not.
+bool OnlyAmong(PSID owner, PACL dacl, ACCESS_MASK rights, const Accounts& allowed);
+
+}  // namespace quennel::win32
