@@ -231,7 +231,8 @@ TEST_F(Safety, LockFileIsOnlyTheWritersWhileItLasts) {
 
     const pid_t run = Spawn({source.string(), app.string()}, dir / "out" / "probe.out", "/dev/null", SLOWCOPY_LIBRARY);
     struct stat st {};
-    for (int i = 0; i < 10'000 && lstat(lock.c_str(), &st) != 0; ++i) usleep(1000);
+    // Looked at once its holder has written its pid: the mode is given before that.
+    for (int i = 0; i < 10'000 && (lstat(lock.c_str(), &st) != 0 || st.st_size == 0); ++i) usleep(1000);
     const Outcome byNobody = InChild([&] {
       return setresuid(nobody_, nobody_, nobody_) == 0 && open(lock.c_str(), O_RDONLY) < 0 && errno == EACCES ? 0 : 1;
     });
