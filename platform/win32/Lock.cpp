@@ -235,14 +235,55 @@ bool RestoreSetAside(const std::wstring& target) {
   return old.valid() && RenameByHandle(old.get(), target, false);
 }
 
+namespace {
+
+/// Whether a program in `folder` is between the two renames of its
+/// replacement: set aside, its name free, its lock held by another run.
+bool RenameUnderWay(const std::wstring& folder) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((folder + L"*.quennel~*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  bool underWay = false;
+  do {
+    const std::wstring name = found.cFileName;
+    const std::wstring program = name.substr(0, name.rfind(L".quennel~"));
+    if (!IsQuennelName(name, program, Kind::SetAside) ||
+        GetFileAttributesW((folder + program).c_str()) != INVALID_FILE_ATTRIBUTES)
+      continue;
+    // Looked at, never made: a lock file nobody made is held by nobody.
+    Handle lock(CreateFileW((folder + LockFileName(program)).c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                            nullptr));
+    OVERLAPPED whole{};
+    if (!lock.valid()) continue;
+    if (LockFileEx(lock.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &whole))
+      UnlockFileEx(lock.get(), 0, 1, 0, &whole);
+    else
+      underWay = GetLastError() == ERROR_LOCK_VIOLATION;
+  } while (!underWay && FindNextFileW(search, &found));
+  FindClose(search);
+  return underWay;
+}
+
+}  // namespace
+
 std::unique_ptr<DestinationLock> Win32Platform::LockDestination(const std::string& destination) {
-  std::wstring target;
-  try {
-    target = ResolveTarget(Wide(destination));
-  } catch (const PlatformError&) {
-    return nullptr;  // the copy will meet the same problem and report it
-  }
+  const auto resolve = [&]() -> std::wstring {
+    try {
+      return ResolveTarget(Wide(destination));
+    } catch (const PlatformError&) {
+      return L"";  // the copy will meet the same problem and report it
+    }
+  };
+  const std::wstring target = resolve();
+  if (target.empty()) return nullptr;
   const Split where = SplitPath(target);
+  // A name that leads nowhere while a program beside it is set aside may be
+  // one of that program's other names (an 8.3 alias answers to nothing
+  // then): its lock is the one to wait for, once the name leads somewhere.
+  if (GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES &&
+      (RenameUnderWay(where.folder) || resolve() != target))
+    throw BusyError(SystemText(ERROR_LOCK_VIOLATION));
   Handle file = OpenLockFile(where.folder + LockFileName(where.name), where.folder);
   if (!file.valid()) return nullptr;  // no lock to be had or trusted: the update goes on without
   OVERLAPPED whole{};

@@ -185,7 +185,14 @@ TEST_F(ReplaceTest, LockFileIsOneForEverySpellingOnlyForReplacersAndAKillFreesIt
   std::optional<test::Child> holder;
   holder.emplace(test::Child::Start(test::HelperPath(), L"--lock \"" + lockFile + L"\" 30000", true));
   EXPECT_THROW(platform.LockDestination(Utf8(folder.path() + L"VERROU.EXE")), BusyError);
+  // Between the holder's two renames its program answers to no 8.3 alias:
+  // a name that leads nowhere then waits rather than take a lock of its own.
+  const std::wstring alias = folder.path() + L"VERROU~1.EXE";
+  ASSERT_TRUE(MoveFileW(dest.c_str(), (folder.path() + QuennelName(L"verrou.exe", Kind::SetAside, RandomHex())).c_str()));
+  EXPECT_THROW(platform.LockDestination(Utf8(alias)), BusyError);
+  EXPECT_EQ(GetFileAttributesW((alias + L".quennel~lock").c_str()), INVALID_FILE_ATTRIBUTES);
   holder.reset();  // killed: the system lets the lock go
+  EXPECT_NE(platform.LockDestination(Utf8(alias)), nullptr);  // a copy stranded aside is no rename under way
   EXPECT_NE(platform.LockDestination(Utf8(dest)), nullptr);
 
 }

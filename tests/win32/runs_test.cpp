@@ -208,7 +208,9 @@ TEST_F(Runs, EverySpellingOfOneProgramIsOneProgram) {
     EXPECT_NE(Marked(starts[0]), Marked(starts[1]));
     std::vector<std::wstring> ours = test::NamesIn(place, L".quennel~");
     std::ranges::sort(ours);
-    ASSERT_EQ(ours.size(), 2u);
+    std::string found;
+    for (const std::wstring& file : ours) found += test::Utf8(file) + " ";
+    ASSERT_EQ(ours.size(), 2u) << found;
     EXPECT_TRUE(IsQuennelName(ours[0], name, Kind::SetAside)) << test::Utf8(ours[0]);
     EXPECT_EQ(ours[1], LockFileName(name));
     for (const std::wstring& file : test::NamesIn(place))
