@@ -1,5 +1,6 @@
 #include "platform/win32/Accounts.h"
 
+#include <aclapi.h>
 #include <sddl.h>
 
 #include "platform/win32/Handle.h"
@@ -58,6 +59,18 @@ bool OnlyAmong(PSID owner, PACL dacl, ACCESS_MASK rights, const Accounts& allowe
     if ((ace->Mask & rights) && !allowed.Contains(const_cast<DWORD*>(&ace->SidStart))) return false;
   }
   return true;
+}
+
+bool OnlyAmong(HANDLE object, ACCESS_MASK rights, const Accounts& allowed) {
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                      nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+    return false;
+  const bool only = OnlyAmong(owner, dacl, rights, allowed);
+  LocalFree(descriptor);
+  return only;
 }
 
 }  // namespace quennel::win32

@@ -31,5 +31,8 @@ private:
 /// no list (open to everyone): false. A grant of a kind this does not read
 /// counts against; denials and entries only for a folder's contents do not.
 bool OnlyAmong(PSID owner, PACL dacl, ACCESS_MASK rights, const Accounts& allowed);
+/// The same for the open file or folder `object`; false where its owner
+/// and access list cannot be read.
+bool OnlyAmong(HANDLE object, ACCESS_MASK rights, const Accounts& allowed);
 
 }  // namespace quennel::win32

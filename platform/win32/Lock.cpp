@@ -52,6 +52,16 @@ bool OwnedBy(HANDLE file, const std::vector<BYTE>& runner) {
   return owner && Same(owner, runner);
 }
 
+/// Who may replace the program, and so hold its lock.
+Accounts LockHolders(PSID runner, PSID folderOwner) {
+  Accounts holders;
+  holders.Add(runner);
+  holders.Add(folderOwner);
+  holders.Add(WinBuiltinAdministratorsSid);
+  holders.Add(WinLocalSystemSid);
+  return holders;
+}
+
 /// Whether the lock file open as `file` is trusted; a folder whose file
 /// system keeps no access lists is open to all anyway.
 bool Trusted(HANDLE file, const std::vector<BYTE>& runner, PSID folderOwner) {
@@ -59,14 +69,8 @@ bool Trusted(HANDLE file, const std::vector<BYTE>& runner, PSID folderOwner) {
   if (GetVolumeInformationByHandleW(file, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
       !(flags & FILE_PERSISTENT_ACLS))
     return true;
-  PSID owner = nullptr;
-  PACL dacl = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
-                      nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
-    return false;
-  const LocalMemory owned(descriptor);
-  return TrustedLockRules(owner, dacl, runner.empty() ? nullptr : const_cast<BYTE*>(runner.data()), folderOwner);
+  const PSID runnerSid = runner.empty() ? nullptr : const_cast<BYTE*>(runner.data());
+  return OnlyAmong(file, ~kLookOnly, LockHolders(runnerSid, folderOwner));
 }
 
 /// Opens (or makes, hidden, with its own access list) the lock file
@@ -114,15 +118,27 @@ Handle OpenLockFile(const std::wstring& path, const std::wstring& folder) {
   return file;
 }
 
+enum class Take { Taken, HeldByOther, NoLocks };
+
+/// Locks the first byte of `file` where nobody holds it.
+Take TakeLock(HANDLE file) {
+  OVERLAPPED whole{};
+  if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &whole)) return Take::Taken;
+  const DWORD error = GetLastError();
+  return error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING ? Take::HeldByOther : Take::NoLocks;
+}
+
+void ReleaseLock(HANDLE file) {
+  OVERLAPPED whole{};
+  UnlockFileEx(file, 0, 1, 0, &whole);
+}
+
 /// The held lock; closing the file lets the next run go (the system does
 /// the same for a killed holder). The file stays for the next run.
 class HeldLock final : public DestinationLock {
 public:
   explicit HeldLock(Handle file) : file_(std::move(file)) {}
-  ~HeldLock() override {
-    OVERLAPPED whole{};
-    UnlockFileEx(file_.get(), 0, 1, 0, &whole);
-  }
+  ~HeldLock() override { ReleaseLock(file_.get()); }
 
 private:
   Handle file_;
@@ -161,12 +177,7 @@ void DeleteOpenFile(HANDLE file, FILE_BASIC_INFO basic) {
 }  // namespace
 
 bool TrustedLockRules(PSID owner, PACL dacl, PSID runner, PSID folderOwner) {
-  Accounts holders;  // who may replace the program, and so hold its lock
-  holders.Add(runner);
-  holders.Add(folderOwner);
-  holders.Add(WinBuiltinAdministratorsSid);
-  holders.Add(WinLocalSystemSid);
-  return OnlyAmong(owner, dacl, ~kLookOnly, holders);
+  return OnlyAmong(owner, dacl, ~kLookOnly, LockHolders(runner, folderOwner));
 }
 
 void ClearLeftovers(const std::wstring& target, const FileStamp& now) {
@@ -184,19 +195,17 @@ void ClearLeftovers(const std::wstring& target, const FileStamp& now) {
       !CheckTokenMembership(nullptr, administrators, &administrator))
     administrator = FALSE;
 
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((where.folder + QuennelNameStart(where.name) + L"*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return;
-  do {
+  ForEachFound(where.folder + QuennelNameStart(where.name) + L"*", [&](const WIN32_FIND_DATAW& found) {
     const std::wstring name = found.cFileName;
-    if (!IsQuennelName(name, where.name, Kind::Staging) && !IsQuennelName(name, where.name, Kind::SetAside)) continue;
+    if (!IsQuennelName(name, where.name, Kind::Staging) && !IsQuennelName(name, where.name, Kind::SetAside))
+      return true;
     // Through one handle from here, whatever the name comes to lead to.
     Handle file(CreateFileW((where.folder + name).c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES |
                                                                READ_CONTROL | SYNCHRONIZE,
                             kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
                             nullptr));
     FILE_BASIC_INFO basic;
-    if (!file.valid() || !GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic)) continue;
+    if (!file.valid() || !GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic)) return true;
     PSID owner = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     GetSecurityInfo(file.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
@@ -209,26 +218,24 @@ void ClearLeftovers(const std::wstring& target, const FileStamp& now) {
     const std::string program = Utf8(where.name);
     if (!IsStaleOwnFile(candidate, program, QuennelKind(Kind::Staging), NameUnits::Utf16, now) &&
         !IsStaleOwnFile(candidate, program, QuennelKind(Kind::SetAside), NameUnits::Utf16, now))
-      continue;
+      return true;
     DeleteOpenFile(file.get(), basic);
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
+    return true;
+  });
 }
 
 bool RestoreSetAside(const std::wstring& target) {
   if (GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES || GetLastError() != ERROR_FILE_NOT_FOUND)
     return false;
   const Split where = SplitPath(target);
-  WIN32_FIND_DATAW found;
   std::optional<WIN32_FIND_DATAW> newest;
-  HANDLE search = FindFirstFileW((where.folder + QuennelNameStart(where.name) + L"*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return false;
-  do {
-    if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
-    if (!IsQuennelName(found.cFileName, where.name, Kind::SetAside)) continue;
-    if (!newest || CompareFileTime(&found.ftLastWriteTime, &newest->ftLastWriteTime) > 0) newest = found;
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
+  ForEachFound(where.folder + QuennelNameStart(where.name) + L"*", [&](const WIN32_FIND_DATAW& found) {
+    if (!(found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+        IsQuennelName(found.cFileName, where.name, Kind::SetAside) &&
+        (!newest || CompareFileTime(&found.ftLastWriteTime, &newest->ftLastWriteTime) > 0))
+      newest = found;
+    return true;
+  });
   if (!newest) return false;
   Handle old(CreateFileW((where.folder + newest->cFileName).c_str(), DELETE | SYNCHRONIZE, kShareAll, nullptr,
                          OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
@@ -240,28 +247,23 @@ namespace {
 /// Whether a program in `folder` is between the two renames of its
 /// replacement: set aside, its name free, its lock held by another run.
 bool RenameUnderWay(const std::wstring& folder) {
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((folder + L"*.quennel~*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return false;
   bool underWay = false;
-  do {
+  ForEachFound(folder + L"*.quennel~*", [&](const WIN32_FIND_DATAW& found) {
     const std::wstring name = found.cFileName;
     const std::wstring program = name.substr(0, name.rfind(L".quennel~"));
     if (!IsQuennelName(name, program, Kind::SetAside) ||
         GetFileAttributesW((folder + program).c_str()) != INVALID_FILE_ATTRIBUTES)
-      continue;
+      return true;
     // Looked at, never made: a lock file nobody made is held by nobody.
     Handle lock(CreateFileW((folder + LockFileName(program)).c_str(), GENERIC_READ,
                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
                             nullptr));
-    OVERLAPPED whole{};
-    if (!lock.valid()) continue;
-    if (LockFileEx(lock.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &whole))
-      UnlockFileEx(lock.get(), 0, 1, 0, &whole);
-    else
-      underWay = GetLastError() == ERROR_LOCK_VIOLATION;
-  } while (!underWay && FindNextFileW(search, &found));
-  FindClose(search);
+    if (!lock.valid()) return true;
+    const Take taken = TakeLock(lock.get());
+    if (taken == Take::Taken) ReleaseLock(lock.get());
+    underWay = taken == Take::HeldByOther;
+    return !underWay;
+  });
   return underWay;
 }
 
@@ -286,12 +288,9 @@ std::unique_ptr<DestinationLock> Win32Platform::LockDestination(const std::strin
     throw BusyError(SystemText(ERROR_LOCK_VIOLATION));
   Handle file = OpenLockFile(where.folder + LockFileName(where.name), where.folder);
   if (!file.valid()) return nullptr;  // no lock to be had or trusted: the update goes on without
-  OVERLAPPED whole{};
-  if (!LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &whole)) {
-    const DWORD error = GetLastError();
-    if (error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING) throw BusyError(SystemText(ERROR_LOCK_VIOLATION));
-    return nullptr;  // a file system that keeps no locks
-  }
+  const Take taken = TakeLock(file.get());
+  if (taken == Take::HeldByOther) throw BusyError(SystemText(ERROR_LOCK_VIOLATION));
+  if (taken == Take::NoLocks) return nullptr;  // a file system that keeps no locks
   const std::optional<FileStamp> now = Stamp(file.get());
   auto lock = std::make_unique<HeldLock>(std::move(file));
   // What killed runs left: a program stranded aside goes back, stale copies go.

@@ -85,19 +85,25 @@ namespace {
 /// The name a missing program had, where a copy of it set aside says so
 /// (its name's case may differ from the one given); else the name as given.
 std::wstring LeftoverName(const std::wstring& folder, const std::wstring& given) {
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((folder + QuennelNameStart(given) + L"*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return given;
   std::wstring real = given;
-  do {
+  ForEachFound(folder + QuennelNameStart(given) + L"*", [&](const WIN32_FIND_DATAW& found) {
     const std::wstring named = SetAsideProgram(found.cFileName, given);
     if (!named.empty()) real = named;
-  } while (real == given && FindNextFileW(search, &found));
-  FindClose(search);
+    return named.empty();
+  });
   return real;
 }
 
 }  // namespace
+
+void ForEachFound(const std::wstring& pattern, const std::function<bool(const WIN32_FIND_DATAW&)>& visit) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  while (visit(found) && FindNextFileW(search, &found)) {
+  }
+  FindClose(search);
+}
 
 std::wstring ResolveTarget(const std::wstring& destination) {
   constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 #include "update/OwnNames.h"
@@ -31,6 +32,9 @@ Split SplitPath(const std::wstring& path);
 /// throws the system's "not found" error, so that nothing is ever created
 /// where it points.
 std::wstring ResolveTarget(const std::wstring& destination);
+/// Calls `visit` with each entry `pattern` (a folder and a wildcard name)
+/// finds, until it returns false.
+void ForEachFound(const std::wstring& pattern, const std::function<bool(const WIN32_FIND_DATAW&)>& visit);
 /// The path the system holds for the open file or folder `file`, extended;
 /// empty where it cannot say.
 std::wstring FinalPath(HANDLE file);

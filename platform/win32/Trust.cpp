@@ -4,7 +4,6 @@
 /// reading a signature.
 
 #include <windows.h>
-#include <aclapi.h>
 #include <sddl.h>
 
 #include <vector>
@@ -46,20 +45,6 @@ Accounts Writers() {
   return writers;
 }
 
-/// Whether the owner of `object` and everyone its access list lets write
-/// are among `writers`.
-bool OnlyWritersMayWrite(HANDLE object, const Accounts& writers) {
-  PSID owner = nullptr;
-  PACL dacl = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetSecurityInfo(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
-                      nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
-    return false;
-  const bool safe = OnlyAmong(owner, dacl, kWriting, writers);
-  LocalFree(descriptor);
-  return safe;
-}
-
 /// All of `file`, at most `limit` bytes; 0 or the error.
 DWORD ReadSmall(HANDLE file, std::size_t limit, std::string& text) {
   LARGE_INTEGER size;
@@ -92,8 +77,8 @@ std::optional<TrustFile> Win32Platform::ReadTrustFile() {
 
   // A quennel.exe run from a folder that others may write trusts nothing there.
   const Accounts writers = Writers();
-  if (!OnlyWritersMayWrite(file.get(), writers)) throw PlatformError(texts::kTrustUnsafe + shown);
-  if (!OnlyWritersMayWrite(place.get(), writers))
+  if (!OnlyAmong(file.get(), kWriting, writers)) throw PlatformError(texts::kTrustUnsafe + shown);
+  if (!OnlyAmong(place.get(), kWriting, writers))
     throw PlatformError(texts::kTrustFolderUnsafe + Utf8(folder.substr(0, folder.size() - 1)));
   TrustFile trust{shown, {}, true};
   if (const DWORD error = ReadSmall(file.get(), kTrustFileMaxBytes, trust.text)) throw unreadable(error);

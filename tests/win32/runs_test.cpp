@@ -214,7 +214,9 @@ TEST_F(Runs, EverySpellingOfOneProgramIsOneProgram) {
     EXPECT_TRUE(IsQuennelName(ours[0], name, Kind::SetAside)) << test::Utf8(ours[0]);
     EXPECT_EQ(ours[1], LockFileName(name));
     for (const std::wstring& file : test::NamesIn(place))
-      if (!file.ends_with(L".starts") && !file.ends_with(L".cmdline")) EXPECT_TRUE(file.starts_with(name));
+      if (!file.ends_with(L".starts") && !file.ends_with(L".cmdline")) {
+        EXPECT_TRUE(file.starts_with(name)) << test::Utf8(file);
+      }
   }
 }
 
