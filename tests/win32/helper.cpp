@@ -24,10 +24,11 @@ void Signal(const wchar_t* name) {
   CloseHandle(event);
 }
 
-/// Appends `text` to `path` in one write, whoever else appends meanwhile.
+/// Appends `text` to `path` in one write, whoever else appends meanwhile:
+/// one writer at a time, as wine's appends from two processes can overlap.
 void Append(const std::wstring& path, const std::wstring& text) {
   for (int attempt = 0; attempt < 500; ++attempt) {
-    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
+    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
       Sleep(10);
       continue;
