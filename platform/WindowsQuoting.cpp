@@ -95,26 +95,15 @@ std::string TailFromArguments(const std::vector<std::string>& args) {
   for (size_t k = 0; k < args.size(); ++k) {
     if (k > 0) tail += ' ';
     if (k < 2) {
-      if (args[k].find('"') != std::string::npos) return {};
+      // No tail can start with a tab and still be read: the record then
+      // shows the arguments as they came.
+      if (args[k].find('"') != std::string::npos) return "\t" + JoinArguments(args);
       tail += '"' + args[k] + '"';
     } else {
       tail += QuoteArgument(args[k]);
     }
   }
   return tail;
-}
-
-LaunchCommand SplitLaunchCommand(std::string_view commandLine) {
-  LaunchCommand command;
-  const size_t open = commandLine.find('"');
-  const size_t close = open == std::string_view::npos ? open : commandLine.find('"', open + 1);
-  if (close == std::string_view::npos) {
-    command.args = SplitArguments(commandLine);
-    return command;
-  }
-  command.program = std::string(commandLine.substr(open + 1, close - open - 1));
-  command.args = SplitArguments(commandLine.substr(close + 1));
-  return command;
 }
 
 }  // namespace quennel

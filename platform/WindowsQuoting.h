@@ -28,16 +28,9 @@ std::string_view SkipProgramName(std::string_view commandLine);
 
 /// The command tail for an argument vector (program name excluded):
 /// `"a" "b"` then the further arguments quoted as needed. A path holding a
-/// double quote cannot be written in that form; the tail is then empty,
-/// which the command-line reader rejects.
+/// double quote cannot be written in that form; the tail then starts with
+/// a tab, which the command-line reader rejects, and goes on with every
+/// argument quoted, for the record.
 std::string TailFromArguments(const std::vector<std::string>& args);
-
-/// A launch command line taken apart: the program between the first two
-/// double quotes, then the arguments after it.
-struct LaunchCommand {
-  std::string program;
-  std::vector<std::string> args;
-};
-LaunchCommand SplitLaunchCommand(std::string_view commandLine);
 
 }  // namespace quennel

@@ -50,22 +50,23 @@ TEST(CommandLine, UsageExit) {
   for (const std::string& tail : tails) {
     SCOPED_TRACE(tail);
     testing::FakePlatform platform;
-    platform.tail = tail;
+    platform.process.tail = tail;
     // Were the line taken for good, "a" would replace "b" and "b" would start.
-    platform.suffix = "";
-    platform.files["a"] = {"new", 2};
-    platform.files["b"] = {"old", 1};
+    platform.process.suffix = "";
+    platform.files.files["a"] = {"new", {2}};
+    platform.files.files["b"] = {"old", {1}};
     EXPECT_EQ(platform.Run(), kExitUsage);
-    ASSERT_EQ(platform.messages.size(), 1u);
-    EXPECT_EQ(platform.messages[0].text,
+    const auto& messages = platform.screen.messages;
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text,
               "Donnez le programme source entre guillements, un espace, et le programme "
               "destination entre guillemets en paramètre svp.");
-    EXPECT_EQ(platform.messages[0].style, MessageStyle::Information);
-    EXPECT_EQ(platform.messages[0].title, "<none>");
-    EXPECT_FALSE(platform.windowShown);
-    EXPECT_FALSE(platform.started.has_value());
-    EXPECT_EQ(platform.beeps, 0);
-    EXPECT_EQ(platform.files["b"].data, "old");
+    EXPECT_EQ(messages[0].style, MessageStyle::Information);
+    EXPECT_EQ(messages[0].title, "<none>");
+    EXPECT_FALSE(platform.journal.windowShown);
+    EXPECT_FALSE(platform.process.started.has_value());
+    EXPECT_EQ(platform.screen.beeps, 0);
+    EXPECT_EQ(platform.files.files["b"].data, "old");
   }
 }
 

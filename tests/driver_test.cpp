@@ -32,6 +32,7 @@ struct DecisionCase {
   // The two paths as the decision stage completes them; nullptr: as given.
   const char* completedSource = nullptr;
   const char* completedDest = nullptr;
+  const char* extra = "x";
 };
 
 const FakeFile kNew{"new bits", {200}};
@@ -68,152 +69,96 @@ const DecisionCase kDecisions[] = {
     {"1677 is newer than 1601", kSource, kDest, {{"new bits", {k1677}}}, {{"old bits", {k1601, 999'999'999}}}, ".EXE",
      kStarted, true},
     {"one nanosecond newer", kSource, kDest, {{"new bits", {100, 1}}}, kOld, ".EXE", kStarted, true},
+    // The start's exact command line: one space after the path, another before the marker.
+    {"no arguments, installed", kSource, kDest, kNew, kOld, ".EXE", "\"C:\\APP\\PROG.EXE\" ", true, nullptr, nullptr,
+     ""},
+    {"no arguments, marker", kSource, kDest, kOlder, kOld, ".EXE", "\"C:\\APP\\PROG.EXE\"  (~!~)", false, nullptr,
+     nullptr, ""},
 };
 
 TEST(Decision, Table) {
   for (const DecisionCase& c : kDecisions) {
     SCOPED_TRACE(c.name);
     FakePlatform platform;
-    platform.suffix = c.suffix;
-    platform.tail = Tail(c.source, c.dest, "x");
+    platform.process.suffix = c.suffix;
+    platform.process.tail = Tail(c.source, c.dest, c.extra);
     const std::string source = c.completedSource ? c.completedSource : c.source;
     const std::string dest = c.completedDest ? c.completedDest : c.dest;
-    if (c.destFile) platform.files[dest] = *c.destFile;
-    if (c.sourceFile && source != dest) platform.files[source] = *c.sourceFile;
+    auto& files = platform.files.files;
+    if (c.destFile) files[dest] = *c.destFile;
+    if (c.sourceFile && source != dest) files[source] = *c.sourceFile;
     const std::string before = c.destFile ? c.destFile->data : "";
 
     const int status = platform.Run();
 
     if (c.started) {
       EXPECT_EQ(status, kExitStarted);
-      EXPECT_EQ(platform.started.value_or("<nothing>"), c.started);
+      EXPECT_EQ(platform.process.started.value_or("<nothing>"), c.started);
     } else {
       EXPECT_EQ(status, kExitFailure);
-      EXPECT_FALSE(platform.started.has_value());
-      EXPECT_TRUE(platform.report.has_value());
+      EXPECT_FALSE(platform.process.started.has_value());
+      EXPECT_TRUE(platform.screen.report.has_value());
     }
-    EXPECT_EQ(platform.windowShown, c.replaced);
-    EXPECT_EQ(platform.beeps, c.replaced ? 2 : 0);
-    EXPECT_TRUE(platform.messages.empty());
+    EXPECT_EQ(platform.journal.windowShown, c.replaced);
+    EXPECT_EQ(platform.screen.beeps, c.replaced ? 2 : 0);
+    EXPECT_TRUE(platform.screen.messages.empty());
     if (c.replaced) {
-      EXPECT_EQ(platform.files[dest].data, c.sourceFile->data);
-      EXPECT_EQ(platform.files[dest].time, c.sourceFile->time);
+      EXPECT_EQ(files[dest].data, c.sourceFile->data);
+      EXPECT_EQ(files[dest].time, c.sourceFile->time);
     } else if (c.destFile) {
-      EXPECT_EQ(platform.files[dest].data, before);
+      EXPECT_EQ(files[dest].data, before);
     }
-    EXPECT_EQ(platform.files.count(dest + ".staged"), 0u);
+    EXPECT_TRUE(platform.files.OwnFilesBeside(dest).empty());
     // One question to the file system per path: on a share each is a round trip.
     // A missing destination is asked again once its lock has settled it.
-    for (const auto& [path, count] : platform.stats)
+    for (const auto& [path, count] : platform.files.stats)
       EXPECT_EQ(count, (c.replaced ? 2 : 1) + (path == dest && !c.destFile)) << path;
   }
 }
 
-/// A run killed between its two renames left the program set aside: the
-/// lock's holder puts it back before the decision, so it starts although
-/// the new version is out of reach.
-TEST(Decision, StrandedProgramIsPutBackBeforeDeciding) {
-  FakePlatform platform;
-  platform.tail = Tail(kSource, kDest, "x");
-  platform.onLock = [&] { platform.files[kDest] = kOld; };
-  EXPECT_EQ(platform.Run(), kExitStarted);
-  EXPECT_EQ(platform.started.value_or("<nothing>"), kMarked);
-}
-
 TEST(Decision, DestinationFolderFailsTheCopyAndTheStart) {
   FakePlatform platform;
-  platform.tail = Tail(kSource, kDest, "");
-  platform.files[kSource] = kNew;
-  platform.files[kDest] = kFolder;
+  platform.process.tail = Tail(kSource, kDest, "");
+  platform.files.files[kSource] = kNew;
+  platform.files.files[kDest] = kFolder;
   EXPECT_EQ(platform.Run(), kExitFailure);
-  EXPECT_TRUE(platform.windowShown);
-  ASSERT_EQ(platform.messages.size(), 1u);
-  EXPECT_EQ(platform.messages[0].text, "Is a directory\r\nCopy S:\\NEW\\PROG.EXE, C:\\APP\\PROG.EXE");
-  EXPECT_EQ(platform.messages[0].style, MessageStyle::Warning);
-  EXPECT_EQ(platform.messages[0].title, "quennel");
-  EXPECT_EQ(platform.beeps, 1);
-  EXPECT_TRUE(platform.files[kDest].directory);
-  EXPECT_EQ(platform.report.value_or(""), "Erreur d'exécution\r\ncannot start\r\n\"C:\\APP\\PROG.EXE\"");
-}
-
-/// The launch command line, exactly: one space after the quoted path, and
-/// the marker after another space.
-TEST(Launch, CommandLines) {
-  struct Case {
-    const char* extra;
-    bool marker;
-    const char* expected;
-  } cases[] = {
-      {"", false, "\"C:\\APP\\PROG.EXE\" "},
-      {"", true, "\"C:\\APP\\PROG.EXE\"  (~!~)"},
-      {"x y", true, "\"C:\\APP\\PROG.EXE\" x y (~!~)"},
-      {"x y", false, "\"C:\\APP\\PROG.EXE\" x y"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.expected);
-    FakePlatform platform;
-    platform.files[kDest] = kOld;
-    F_Main form(platform.Parts());
-    form.DestPath = kDest;
-    form.ExtraArgs = c.extra;
-    EXPECT_THROW(form.LaunchTarget(c.marker), testing::Ended);
-    EXPECT_EQ(platform.started.value_or("<nothing>"), c.expected);
-    // The pointer goes back to normal only once the program is started.
-    ASSERT_GE(platform.events.size(), 3u);
-    EXPECT_EQ(platform.events[platform.events.size() - 3], "start");
-    EXPECT_EQ(platform.events[platform.events.size() - 2], "pointer default");
-    EXPECT_EQ(platform.events.back(), "end 0");
-  }
+  EXPECT_TRUE(platform.journal.windowShown);
+  ASSERT_EQ(platform.screen.messages.size(), 1u);
+  EXPECT_EQ(platform.screen.messages[0].text, "Is a directory\r\nCopy S:\\NEW\\PROG.EXE, C:\\APP\\PROG.EXE");
+  EXPECT_EQ(platform.screen.messages[0].style, MessageStyle::Warning);
+  EXPECT_EQ(platform.screen.beeps, 1);
+  EXPECT_TRUE(platform.files.files[kDest].directory);
+  EXPECT_EQ(platform.screen.report.value_or(""), "Erreur d'exécution\r\ncannot start\r\n\"C:\\APP\\PROG.EXE\"");
 }
 
 /// A newer version waiting for an installed one, started with "/x".
-FakePlatform Installed() {
-  FakePlatform platform;
-  platform.tail = Tail(kSource, kDest, "/x");
-  platform.files[kSource] = kNew;
-  platform.files[kDest] = kOld;
-  return platform;
+void Install(FakePlatform& platform) {
+  platform.process.tail = Tail(kSource, kDest, "/x");
+  platform.files.files[kSource] = kNew;
+  platform.files.files[kDest] = kOld;
 }
 
 TEST(Replacement, GoodCopy) {
-  FakePlatform platform = Installed();
+  FakePlatform platform;
+  Install(platform);
+  platform.process.tail = Tail("S:\\NEW\\PROG", "C:\\APP\\PROG", "/x");
   EXPECT_EQ(platform.Run(), kExitStarted);
-  EXPECT_EQ(platform.files[kDest].data, "new bits");
-  EXPECT_EQ(platform.files[kDest].time, FileStamp{200});
-  EXPECT_EQ(platform.files[kSource].data, "new bits");
-  EXPECT_EQ(platform.started.value_or(""), "\"C:\\APP\\PROG.EXE\" /x");
-  EXPECT_TRUE(platform.messages.empty());
-  EXPECT_FALSE(platform.report.has_value());
+  EXPECT_EQ(platform.files.files[kDest].data, "new bits");
+  EXPECT_EQ(platform.files.files[kDest].time, FileStamp{200});
+  EXPECT_EQ(platform.files.files[kSource].data, "new bits");
+  EXPECT_EQ(platform.process.started.value_or(""), "\"C:\\APP\\PROG.EXE\" /x");
+  EXPECT_TRUE(platform.screen.messages.empty());
+  EXPECT_FALSE(platform.screen.report.has_value());
+  // The labels name both paths as the decision completed them.
+  EXPECT_EQ(platform.screen.labels[0], "Installation de la nouvelle version de C:\\APP\\PROG.EXE");
+  EXPECT_EQ(platform.screen.labels[1], "(Copie de S:\\NEW\\PROG.EXE dans C:\\APP\\PROG.EXE)");
   // The lock is let go before the start, so a waiting run finds the new version.
   const std::vector<std::string> expected = {"pointer busy", "show", "lock",  "beep",           "replaced",
                                              "unlock",       "beep", "start", "pointer default", "end 0"};
-  EXPECT_EQ(platform.events, expected);
-}
-
-/// The labels name both paths as the decision completed them.
-TEST(Replacement, WindowTexts) {
-  FakePlatform platform = Installed();
-  platform.tail = Tail("S:\\NEW\\PROG", "C:\\APP\\PROG", "");
-  platform.Run();
-  EXPECT_EQ(platform.labels[0], "Installation de la nouvelle version de C:\\APP\\PROG.EXE");
-  EXPECT_EQ(platform.labels[1], "(Copie de S:\\NEW\\PROG.EXE dans C:\\APP\\PROG.EXE)");
-}
-
-TEST(Replacement, FailedCopyKeepsTheInstalledProgram) {
-  FakePlatform platform = Installed();
-  platform.copyError = "Accès refusé.";
-  EXPECT_EQ(platform.Run(), kExitStarted);
-  EXPECT_EQ(platform.files[kDest].data, "old bits");
-  EXPECT_EQ(platform.files[kDest].time, FileStamp{100});
-  EXPECT_EQ(platform.files.count(std::string(kDest) + ".staged"), 0u);
-  EXPECT_EQ(platform.started.value_or(""), "\"C:\\APP\\PROG.EXE\" /x (~!~)");
-  EXPECT_EQ(platform.beeps, 1);
-  ASSERT_EQ(platform.messages.size(), 1u);
-  EXPECT_EQ(platform.messages[0].text, "Accès refusé.\r\nCopy S:\\NEW\\PROG.EXE, C:\\APP\\PROG.EXE");
-  EXPECT_EQ(platform.messages[0].style, MessageStyle::Warning);
-  EXPECT_EQ(platform.messages[0].title, "quennel");
-  EXPECT_TRUE(platform.messages[0].windowVisible);
-  EXPECT_FALSE(platform.messages[0].lockHeld) << "a box left open would stall the other runs";
+  EXPECT_EQ(platform.journal.events, expected);
+  // The lock file is named after the program, and stamped with this run.
+  EXPECT_EQ(platform.files.lockNames, std::set<std::string>{"PROG.EXE.quennel~lock"});
+  EXPECT_EQ(platform.files.stamps, std::vector<std::string>{"4242\n"});
 }
 
 /// An installed program in use: busy for a while, for good, or running
@@ -243,28 +188,34 @@ TEST(BusyDestination, Table) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    FakePlatform platform = Installed();
-    platform.busyCommits = c.busyCommits;
-    platform.busyRunning = c.running;
-    platform.lockSupported = c.lockSupported;
+    FakePlatform platform;
+    Install(platform);
+    platform.files.busyCommits = c.busyCommits;
+    platform.files.busyRunning = c.running;
+    platform.files.lockSupported = c.lockSupported;
 
     EXPECT_EQ(platform.Run(c.limit), kExitStarted);
 
-    EXPECT_EQ(platform.files[kDest].data, c.installed ? "new bits" : "old bits");
-    EXPECT_EQ(platform.files.count(std::string(kDest) + ".old"), c.setAside ? 1u : 0u);
-    EXPECT_EQ(platform.files.count(std::string(kDest) + ".staged"), 0u);
+    EXPECT_EQ(platform.files.files[kDest].data, c.installed ? "new bits" : "old bits");
+    // The set-aside copy stays while it runs, under a name of the exact form.
+    const std::vector<std::string> own = platform.files.OwnFilesBeside(kDest);
+    EXPECT_EQ(own, c.setAside ? std::vector<std::string>{"PROG.EXE.quennel~0000000000001235.old"}
+                              : std::vector<std::string>{});
     // Slept between tries instead of spinning, and within the bound.
-    EXPECT_GE(platform.waited, c.waitedAtLeast);
-    EXPECT_LT(platform.waited, c.waitedBelow);
+    EXPECT_GE(platform.journal.waited, c.waitedAtLeast);
+    EXPECT_LT(platform.journal.waited, c.waitedBelow);
     if (c.installed) {
-      EXPECT_EQ(platform.started.value_or(""), "\"C:\\APP\\PROG.EXE\" /x");
-      EXPECT_TRUE(platform.messages.empty());
-      EXPECT_EQ(platform.beeps, 2);
+      EXPECT_EQ(platform.process.started.value_or(""), "\"C:\\APP\\PROG.EXE\" /x");
+      EXPECT_TRUE(platform.screen.messages.empty());
+      EXPECT_EQ(platform.screen.beeps, 2);
     } else {
-      ASSERT_EQ(platform.messages.size(), 1u);
-      EXPECT_EQ(platform.messages[0].text, platform.busyText + "\r\nCopy S:\\NEW\\PROG.EXE, C:\\APP\\PROG.EXE");
-      EXPECT_EQ(platform.started.value_or(""), "\"C:\\APP\\PROG.EXE\" /x (~!~)");
-      EXPECT_EQ(platform.beeps, 1);
+      ASSERT_EQ(platform.screen.messages.size(), 1u);
+      EXPECT_EQ(platform.screen.messages[0].text,
+                (c.running ? std::string("Le fichier est utilisé par un programme en cours.")
+                           : std::string("Le processus ne peut pas accéder au fichier.")) +
+                    "\r\nCopy S:\\NEW\\PROG.EXE, C:\\APP\\PROG.EXE");
+      EXPECT_EQ(platform.process.started.value_or(""), "\"C:\\APP\\PROG.EXE\" /x (~!~)");
+      EXPECT_EQ(platform.screen.beeps, 1);
     }
   }
 }
@@ -288,28 +239,29 @@ TEST(SimultaneousRuns, Table) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    FakePlatform platform = Installed();
-    platform.lockBusyTries = c.lockBusyTries;
-    platform.lockSupported = c.lockSupported;
-    if (c.holderInstalls) platform.whileLockHeld = [&] { platform.files[kDest] = kNew; };
+    FakePlatform platform;
+    Install(platform);
+    platform.files.lockBusyTries = c.lockBusyTries;
+    platform.files.lockSupported = c.lockSupported;
+    if (c.holderInstalls) platform.files.whileLockHeld = [&] { platform.files.files[kDest] = kNew; };
 
     EXPECT_EQ(platform.Run(std::chrono::seconds(5)), kExitStarted);
 
-    EXPECT_EQ(platform.started.value_or("<nothing>"), c.started);
-    EXPECT_EQ(platform.files[kDest].data, c.installed);
-    EXPECT_EQ(platform.files.count(std::string(kDest) + ".staged"), 0u);
+    EXPECT_EQ(platform.process.started.value_or("<nothing>"), c.started);
+    EXPECT_EQ(platform.files.files[kDest].data, c.installed);
+    EXPECT_TRUE(platform.files.OwnFilesBeside(kDest).empty());
     const bool heldForEver = c.lockBusyTries < 0;
     // Said once while waiting, however long the wait.
-    EXPECT_EQ(platform.notices, c.lockBusyTries != 0 ? std::vector<std::string>{"Une autre mise à jour de "
-                                                                                "C:\\APP\\PROG.EXE est en cours : "
-                                                                                "attente de sa fin."}
-                                                     : std::vector<std::string>{});
-    ASSERT_EQ(platform.messages.size(), heldForEver ? 1u : 0u);
+    EXPECT_EQ(platform.screen.notices,
+              c.lockBusyTries != 0 ? std::vector<std::string>{"Une autre mise à jour de C:\\APP\\PROG.EXE est en "
+                                                              "cours : attente de sa fin."}
+                                   : std::vector<std::string>{});
+    ASSERT_EQ(platform.screen.messages.size(), heldForEver ? 1u : 0u);
     if (heldForEver) {
-      EXPECT_EQ(platform.messages[0].text,
+      EXPECT_EQ(platform.screen.messages[0].text,
                 "Une autre mise à jour de C:\\APP\\PROG.EXE est toujours en cours : la nouvelle version n'a pas "
                 "été installée.\r\nCopy S:\\NEW\\PROG.EXE, C:\\APP\\PROG.EXE");
-      EXPECT_GE(platform.waited, std::chrono::seconds(5));
+      EXPECT_GE(platform.journal.waited, std::chrono::seconds(5));
     }
   }
 }
@@ -333,22 +285,23 @@ TEST(Launch, PassingRefusalsAreTriedAgainBriefly) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    FakePlatform platform = Installed();
-    platform.files.erase(kSource);
-    platform.startBusyTries = c.busyTries;
-    platform.startMissingTries = c.missingTries;
+    FakePlatform platform;
+    Install(platform);
+    platform.files.files.erase(kSource);
+    platform.process.startBusyTries = c.busyTries;
+    platform.process.startMissingTries = c.missingTries;
 
     const int status = platform.Run();
 
-    EXPECT_GE(platform.waited, c.waitedAtLeast);
-    EXPECT_LT(platform.waited, c.waitedBelow);
+    EXPECT_GE(platform.journal.waited, c.waitedAtLeast);
+    EXPECT_LT(platform.journal.waited, c.waitedBelow);
     if (!c.report) {
       EXPECT_EQ(status, kExitStarted);
-      EXPECT_EQ(platform.started.value_or(""), "\"C:\\APP\\PROG.EXE\" /x (~!~)");
+      EXPECT_EQ(platform.process.started.value_or(""), "\"C:\\APP\\PROG.EXE\" /x (~!~)");
     } else {
       EXPECT_EQ(status, kExitFailure);
-      EXPECT_FALSE(platform.started.has_value());
-      EXPECT_EQ(platform.report.value_or(""),
+      EXPECT_FALSE(platform.process.started.has_value());
+      EXPECT_EQ(platform.screen.report.value_or(""),
                 std::string("Erreur d'exécution\r\n") + c.report + "\r\n\"C:\\APP\\PROG.EXE\"");
     }
   }
@@ -357,12 +310,13 @@ TEST(Launch, PassingRefusalsAreTriedAgainBriefly) {
 /// Start-up's runner: a failure nothing handled, even one that is no
 /// platform error, becomes the report under its heading, and status 1.
 TEST(Runner, ReportsAnyFailure) {
-  FakePlatform platform = Installed();
-  platform.startFailure = "plus de mémoire";
+  FakePlatform platform;
+  Install(platform);
+  platform.process.startFailure = "plus de mémoire";
   EXPECT_EQ(platform.Run(), kExitFailure);
-  EXPECT_EQ(platform.events.back(), "end 1");
-  EXPECT_EQ(platform.report.value_or(""), "Erreur d'exécution\r\nplus de mémoire");
-  EXPECT_EQ(platform.reportTitle, "Quennel");
+  EXPECT_EQ(platform.journal.events.back(), "end 1");
+  EXPECT_EQ(platform.screen.report.value_or(""), "Erreur d'exécution\r\nplus de mémoire");
+  EXPECT_EQ(platform.screen.reportTitle, "Quennel");
 }
 
 /// The administrator's record: which runs leave which line in the system
@@ -375,45 +329,59 @@ TEST(Record, WhatEachRunLeaves) {
   using Lines = std::vector<std::pair<RecordKind, std::string>>;
   const struct { const char* name; std::function<void(FakePlatform&)> setUp; Lines expected; } cases[] = {
       {"installed", [](FakePlatform&) {}, {{RecordKind::Installed, "installé : " + installed}}},
-      {"up to date", [](FakePlatform& p) { p.files[kSource].time = {50}; }, {}},
-      {"copy failed", [](FakePlatform& p) { p.copyError = "Accès refusé."; },
+      // A beep is never the update's failure.
+      {"installed, the beep failing", [](FakePlatform& p) { p.screen.beepFails = true; },
+       {{RecordKind::Installed, "installé : " + installed}}},
+      {"up to date", [](FakePlatform& p) { p.files.files[kSource].time = {50}; }, {}},
+      {"copy failed", [](FakePlatform& p) { p.files.failures["Create"] = "Accès refusé."; },
        {{RecordKind::Failed, "échec : " + installed + " ; cause : Accès refusé."}}},
-      {"another update for good", [](FakePlatform& p) { p.lockBusyTries = -1; },
+      {"another update for good", [](FakePlatform& p) { p.files.lockBusyTries = -1; },
        {{RecordKind::GaveUp, "abandon : " + installed + " ; cause : Une autre mise à jour de C:\\APP\\PROG.EXE est "
                              "toujours en cours : la nouvelle version n'a pas été installée."}}},
       {"another update put it in",
-       [](FakePlatform& p) { p.lockBusyTries = 2, p.whileLockHeld = [&p] { p.files[kDest].time = {200}; }; }, {}},
-      {"malformed command line", [](FakePlatform& p) { p.tail = "\"a\"\t\"b\"\n"; },
+       [](FakePlatform& p) {
+         p.files.lockBusyTries = 2, p.files.whileLockHeld = [&p] { p.files.files[kDest].time = {200}; };
+       },
+       {}},
+      {"malformed command line", [](FakePlatform& p) { p.process.tail = "\"a\"\t\"b\"\n"; },
        {{RecordKind::Usage, "syntaxe : utilisateur 1000 ; ligne de commande : \"a\"\\x09\"b\"\\x0A"}}},
-      {"a folder in the program's place", [](FakePlatform& p) { p.files[kDest].directory = true; },
+      {"a folder in the program's place", [](FakePlatform& p) { p.files.files[kDest].directory = true; },
        {{RecordKind::Failed, "échec : " + installed + " ; cause : Is a directory"},
         {RecordKind::NotStarted,
          "démarrage : destination \"C:\\APP\\PROG.EXE\", utilisateur 1000 ; cause : cannot start"}}},
       {"unsigned where keys are trusted",
-       [](FakePlatform& p) { p.trust = TrustFile{"keys", "RWQBAQEBAQEBAQICAgICAgICAgICAgICAgICAgICAgICAgICAgICAgIC", false}; },
+       [](FakePlatform& p) {
+         p.files.trustPaths = TrustPaths{"C:\\Q\\keys", "C:\\Q\\keys.d"};
+         p.files.files["C:\\Q\\keys"] = {"RWQBAQEBAQEBAQICAgICAgICAgICAgICAgICAgICAgICAgICAgICAgIC"};
+       },
        {{RecordKind::Refused, "refusé : " + installed + " ; cause : La nouvelle version n'est pas signée, il manque : "
                               "S:\\NEW\\PROG.EXE.minisig"}}},
-      {"a line break in a file name", [&](FakePlatform& p) { p.tail = Tail(kSource, odd, ""), p.files[odd] = kOld; },
+      {"a line break in a file name",
+       [&](FakePlatform& p) { p.process.tail = Tail(kSource, odd, ""), p.files.files[odd] = kOld; },
        {{RecordKind::Installed, "installé : destination \"C:\\APP\\PROG\\x0Ainstallé : .EXE\"" + facts}}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    FakePlatform platform = Installed(), unrecorded = Installed();
+    FakePlatform platform, unrecorded;
+    Install(platform);
+    Install(unrecorded);
     c.setUp(platform);
     c.setUp(unrecorded);
-    unrecorded.recordFails = true;
+    unrecorded.record.fails = true;
 
     EXPECT_EQ(unrecorded.Run(), platform.Run());
 
-    EXPECT_EQ(platform.recorded, c.expected);
-    EXPECT_TRUE(unrecorded.recorded.empty());
-    EXPECT_EQ(unrecorded.events, platform.events);  // boxes, beeps, start and end alike
-    for (const auto& [path, file] : platform.files) EXPECT_EQ(unrecorded.files[path].data, file.data) << path;
+    EXPECT_EQ(platform.record.recorded, c.expected);
+    EXPECT_TRUE(unrecorded.record.recorded.empty());
+    EXPECT_EQ(unrecorded.journal.events, platform.journal.events);  // boxes, beeps, start and end alike
+    for (const auto& [path, file] : platform.files.files)
+      EXPECT_EQ(unrecorded.files.files[path].data, file.data) << path;
   }
 }
 
-/// Nothing in a file name or an error text can end a recorded line or forge
-/// another; a line too long for a log is cut between two characters.
+/// Nothing in a file name or an error text can end a recorded line, forge
+/// another or make it read backwards; a line too long for a log is cut
+/// between two characters, never inside an escape.
 TEST(Record, EscapesCutsAndTimes) {
   const std::pair<std::string, std::string> cases[] = {
       {"C:\\APP\\prog é 中.exe", "C:\\APP\\prog é 中.exe"},
@@ -421,6 +389,9 @@ TEST(Record, EscapesCutsAndTimes) {
       // NEL, LS, PS; bytes that are no UTF-8 (a lone surrogate, an overlong form)
       {"\xC2\x85\xE2\x80\xA8\xE2\x80\xA9|\xFF|\xC3(|\xED\xA0\x80|\xE0\x80\xAF",
        "\\xC2\\x85\\xE2\\x80\\xA8\\xE2\\x80\\xA9|\\xFF|\\xC3(|\\xED\\xA0\\x80|\\xE0\\x80\\xAF"},
+      // RLO, LRM, RLM, FSI, PDI: the bidirectional controls
+      {"a\u202Eexe.txt\u200E\u200F\u2068\u2069", "a\\xE2\\x80\\xAEexe.txt\\xE2\\x80\\x8E\\xE2\\x80\\x8F"
+                                                 "\\xE2\\x81\\xA8\\xE2\\x81\\xA9"},
       {"C:\\x\\x0A", "C:\\x5Cx\\x5Cx0A"},  // looks like an escape: told apart
   };
   for (const auto& [text, escaped] : cases) EXPECT_EQ(EscapeForRecord(text), escaped);
@@ -428,9 +399,16 @@ TEST(Record, EscapesCutsAndTimes) {
   RecordFacts facts;
   facts.destination = std::string(kRecordLineLimit - 32, 'e');
   for (int i = 0; i < 100; ++i) facts.destination += "é";
-  const std::string line = RecordLine(RecordKind::Installed, facts);
+  std::string line = RecordLine(RecordKind::Installed, facts);
   EXPECT_EQ(line.size(), kRecordLineLimit - 1);
   EXPECT_TRUE(line.ends_with("e […]"));
+  // Escapes across the cut: the last one whole or not at all.
+  for (std::size_t shift = 0; shift < 4; ++shift) {
+    facts.destination = std::string(kRecordLineLimit - 40 + shift, 'e') + std::string(40, '\n');
+    line = RecordLine(RecordKind::Installed, facts);
+    EXPECT_TRUE(line.ends_with("\\x0A […]") || line.ends_with("e […]")) << line.substr(line.size() - 20);
+    EXPECT_LE(line.size(), kRecordLineLimit);
+  }
 
   const std::pair<FileStamp, const char*> times[] = {{{-1, 999'999'999}, "1969-12-31 23:59:59.999999999"},
                                                      {{951'782'400, 5}, "2000-02-29 00:00:00.000000005"},

@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "tests/FakePlatform.h"
 #include "update/Signature.h"
 #include "update/Texts.h"
 
@@ -45,9 +46,10 @@ TEST(Signatures, WhatATrustFileAndASignatureAccept) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::string refusal;
+    const NameRules rules = c.windows ? NameRules{"\\/:", true} : NameRules{"/", false};
     try {
-      SignatureCheck check(c.signature, "sig", ParseTrustedKeys(c.trust, "keys"), SignedFileName(c.source, c.windows),
-                           c.windows);
+      SignatureCheck check(c.signature, "sig", ParseTrustedKeys(c.trust, "keys"), SignedFileName(c.source, rules),
+                           rules);
       check.Add(reinterpret_cast<const unsigned char*>(c.bytes), std::strlen(c.bytes));
       check.Finish();
     } catch (const PlatformError& error) {
@@ -57,6 +59,53 @@ TEST(Signatures, WhatATrustFileAndASignatureAccept) {
       EXPECT_TRUE(refusal.starts_with(c.refusal)) << refusal;
     } else {
       EXPECT_EQ(refusal, "");
+    }
+  }
+}
+
+/// A signed version through a whole run on the fake: the bytes checked are
+/// those the staging file holds, whether they passed through Quennel or
+/// the system copied them (and they were read back); a list that cannot be
+/// believed trusts nothing.
+TEST(Signatures, CheckedOnWhatTheStagingFileHolds) {
+  const struct {
+    const char* name;
+    std::optional<std::uint64_t> systemChunk;
+    bool spoiled;  // the staging file's bytes change after the system's copy
+    std::map<std::string, Guard> guards;
+    const char* refusal;  // how the box starts; nullptr: installed
+  } cases[] = {
+      {"through Quennel", std::nullopt, false, {}, nullptr},
+      {"copied by the system, read back", 2, false, {}, nullptr},
+      {"copied by the system, other bytes", 2, true, {}, texts::kBadSignature},
+      {"a list others may change", std::nullopt, false, {{"C:\\Q\\keys", Guard::Unsafe}}, texts::kTrustUnsafe},
+      {"its folder others may change", std::nullopt, false, {{"C:\\Q", Guard::Unsafe}}, texts::kTrustFolderUnsafe},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::FakePlatform platform;
+    platform.process.tail = "\"S:\\NEW\\Prog.exe\" \"C:\\APP\\Prog.exe\"";
+    auto& files = platform.files.files;
+    files["S:\\NEW\\Prog.exe"] = {"abc", {200}};
+    files["S:\\NEW\\Prog.exe.minisig"] = {kSignedByB};
+    files["C:\\APP\\Prog.exe"] = {"old", {100}};
+    files["C:\\Q\\keys"] = {kKeyB};
+    platform.files.trustPaths = TrustPaths{"C:\\Q\\keys", "C:\\Q\\keys.d"};
+    platform.files.guards = c.guards;
+    platform.files.systemChunk = c.systemChunk;
+    if (c.spoiled)
+      platform.files.before = [&](const std::string& step) {
+        for (auto& [path, file] : files)
+          if (step == "ReadAt" && path.ends_with(".tmp")) file.data = "abd";
+      };
+
+    EXPECT_EQ(platform.Run(), kExitStarted);
+
+    EXPECT_EQ(files["C:\\APP\\Prog.exe"].data, c.refusal ? "old" : "abc");
+    EXPECT_EQ(platform.screen.messages.size(), c.refusal ? 1u : 0u);
+    if (c.refusal) {
+      EXPECT_TRUE(platform.screen.messages[0].text.starts_with(c.refusal)) << platform.screen.messages[0].text;
+      EXPECT_EQ(platform.record.recorded.at(0).first, RecordKind::Refused);
     }
   }
 }

@@ -2,6 +2,7 @@
 /// The bounded wait for something another process holds for now.
 
 #include <chrono>
+#include <optional>
 
 #include "platform/Platform.h"
 
@@ -21,14 +22,21 @@ struct RetryLimits {
 /// refusal has passed, the last error goes up.
 template <class Step>
 auto RetryWhileBusy(Platform platform, RetryLimits limits, Step&& step) {
-  const auto start = platform.process.Now();
+  // The clock is read at the first refusal: a step that works at once, as
+  // the everyday start does, costs nothing more.
+  std::optional<std::chrono::steady_clock::time_point> start;
+  const auto waited = [&] {
+    const auto now = platform.process.Now();
+    if (!start) start = now;
+    return now - *start;
+  };
   while (true) {
     try {
       return step();
     } catch (const BusyError&) {
-      if (platform.process.Now() - start >= limits.busy) throw;
+      if (waited() >= limits.busy) throw;
     } catch (const MissingError&) {
-      if (platform.process.Now() - start >= limits.missing) throw;
+      if (waited() >= limits.missing) throw;
     }
     platform.screen.PumpEvents();
     platform.process.Pause(kBusyRetryPause);

@@ -1,4 +1,6 @@
 #include "update/F_Main.h"
+#include "update/Lock.h"
+#include "update/OwnNames.h"
 
 namespace quennel {
 
@@ -16,12 +18,14 @@ void F_Main::DecisionStage() {
 
 bool F_Main::ReplacementDue(bool settle) {
   auto dest = Examine(DestPath);
-  if (!dest && settle) {
+  // Only where a rename can leave a program aside (Windows).
+  if (!dest && settle && OwnKinds(platform_.files.Names()).setAside) {
     // A run killed between its two renames leaves the program set aside:
     // the lock's holder puts it back, so it starts even when the new
     // version is out of reach. Another run at work sees to it itself.
     try {
-      platform_.files.LockDestination(DestPath);
+      const std::unique_ptr<Place> place = platform_.files.Resolve(DestPath, false);
+      TakeLock(platform_, *place);
     } catch (const PlatformError&) {
     }
     dest = Examine(DestPath);

@@ -30,6 +30,14 @@ std::optional<FileStatus> F_Main::Examine(const std::string& path) {
   }
 }
 
+std::string F_Main::ExecutableName() {
+  const std::string path = platform_.process.ExecutablePath();
+  std::string name = path.substr(path.find_last_of(platform_.files.Names().separators) + 1);
+  const std::size_t dot = name.rfind('.');
+  if (dot != std::string::npos && dot > 0) name.resize(dot);
+  return name.empty() ? "quennel" : name;
+}
+
 void RunQuennel(Platform platform, std::chrono::milliseconds busyWaitLimit) {
   try {
     F_Main form(platform, busyWaitLimit);

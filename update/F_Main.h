@@ -66,9 +66,12 @@ public:
 
   /// True for an existing file that is not a directory, as one question to
   /// the file system (Examine) found it.
-  static bool FileExists(const std::optional<FileStatus>& status) { return status && !status->folder; }
+  static bool FileExists(const std::optional<FileStatus>& status) { return status && !status->folder(); }
   /// Starts the installed program and ends the process.
   [[noreturn]] void LaunchTarget(bool withMarker);
+  /// The running program file's base name, without folder and extension,
+  /// for the boxes' titles.
+  std::string ExecutableName();
   /// Carriage return, line feed.
   static std::string LineBreak() { return "\r\n"; }
 
@@ -91,13 +94,19 @@ private:
   bool ReplacementDue(bool settle);
   /// What the file system says of `path`; nothing when it cannot be queried.
   std::optional<FileStatus> Examine(const std::string& path);
-  /// Takes the lock on the destination, waiting while another run holds
-  /// it; says once that it waits, and why it gave up.
-  std::unique_ptr<DestinationLock> WaitForLock();
-  /// Copies the new version and puts it in place, waiting while the
-  /// destination is busy; only a run that holds the lock (`locked`) sets
-  /// a running program aside.
-  void InstallNewVersion(bool locked);
+  /// Finds where the destination lives and takes its lock, waiting while
+  /// another run holds it; says once that it waits, and why it gave up.
+  /// The lock is null where none can be had: the run goes on without.
+  std::unique_ptr<HeldLock> WaitForLock(std::unique_ptr<Place>& place);
+  /// Copies the new version beside the program and puts it in place,
+  /// waiting while the program is busy; only a run that holds the lock
+  /// (`locked`) sets a running program aside.
+  void InstallNewVersion(Place& place, bool locked);
+  /// Puts the checked, closed `staging` file in the program's place.
+  void Commit(Place& place, NewFile& staging, bool locked);
+  /// A running program moves aside, where its instances go on, and
+  /// `staging` takes its name; a failure puts it back.
+  void ReplaceSettingAside(Place& place, NewFile& staging);
   void ShowCopyError(const std::string& errorText, const std::string& copyContext);
   /// Writes the administrator's record of this run: what happened, and why
   /// when it went wrong. Failing to write it is no failure of the run.

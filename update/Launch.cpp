@@ -8,12 +8,11 @@ namespace quennel {
 void F_Main::LaunchTarget(bool withMarker) {
   platform_.screen.PumpEvents();
   if (withMarker) ExtraArgs += std::string(" ") + kMarker;
-  const std::string commandLine = "\"" + DestPath + "\" " + ExtraArgs;
   try {
     // A writer outside Quennel may be finishing with the file, or another
     // run putting it back: give them a moment.
     RetryWhileBusy(platform_, {kStartBusyLimit, kStartMissingLimit},
-                   [&] { platform_.process.StartProgram(commandLine, WindowMode::Normal); });
+                   [&] { platform_.process.StartProgram(DestPath, ExtraArgs); });
   } catch (const PlatformError& failure) {
     RecordRun(RecordKind::NotStarted, failure.what());
     // The report names the program that could not be started.

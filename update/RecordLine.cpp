@@ -6,6 +6,7 @@
 
 #include "update/F_Main.h"
 #include "update/Texts.h"
+#include "update/Utf8.h"
 
 namespace quennel {
 namespace {
@@ -22,29 +23,12 @@ const char* FirstWord(RecordKind kind) {
   return texts::kRecordFailed;
 }
 
-/// The code point of the well-formed UTF-8 sequence at the start of `text`
-/// and its length; a length of 0 when there is none.
-std::pair<char32_t, std::size_t> Decode(std::string_view text) {
-  const auto lead = static_cast<unsigned char>(text[0]);
-  if (lead < 0x80) return {lead, 1};
-  // 80-C1 continue a sequence or start an overlong one; F5-FF start none.
-  const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
-  if (length == 0 || lead > 0xF4 || text.size() < length) return {0, 0};
-  char32_t point = lead & (0x7F >> length);
-  for (std::size_t i = 1; i < length; ++i) {
-    const auto next = static_cast<unsigned char>(text[i]);
-    if ((next & 0xC0) != 0x80) return {0, 0};
-    point = (point << 6) | (next & 0x3F);
-  }
-  // Overlong forms, surrogates (WTF-8's lone halves) and points past Unicode.
-  if ((length == 3 && point < 0x800) || (length == 4 && (point < 0x10000 || point > 0x10FFFF)) ||
-      (point >= 0xD800 && point <= 0xDFFF))
-    return {0, 0};
-  return {point, length};
-}
-
+/// Control characters, the Unicode line and paragraph separators, and the
+/// bidirectional controls, which can make a line read backwards.
 bool IsControl(char32_t point) {
-  return point < 0x20 || (point >= 0x7F && point <= 0x9F) || point == 0x2028 || point == 0x2029;
+  return point < 0x20 || (point >= 0x7F && point <= 0x9F) || point == 0x2028 || point == 0x2029 ||
+         point == 0x200E || point == 0x200F || (point >= 0x202A && point <= 0x202E) ||
+         (point >= 0x2066 && point <= 0x2069);
 }
 
 void AppendEscaped(std::string& out, std::string_view bytes) {
@@ -60,7 +44,7 @@ void AppendEscaped(std::string& out, std::string_view bytes) {
 std::string EscapeForRecord(std::string_view text) {
   std::string out;
   while (!text.empty()) {
-    auto [point, length] = Decode(text);
+    auto [point, length] = utf8::Decode(text);
     const bool escape = length == 0 || IsControl(point) || (point == '\\' && text.substr(1, 1) == "x");
     if (length == 0) length = 1;
     if (escape)
@@ -117,8 +101,11 @@ std::string RecordLine(RecordKind kind, const RecordFacts& facts) {
   if (line.size() > kRecordLineLimit) {
     const std::string cut = texts::kRecordCut;
     std::size_t end = kRecordLineLimit - cut.size();
-    // Cut between two characters, never inside one.
-    while (end > 0 && (static_cast<unsigned char>(line[end]) & 0xC0) == 0x80) --end;
+    // Cut between two characters, never inside one nor inside an escape
+    // (every "\x" of the line starts one).
+    while (end > 0 && utf8::Continues(line[end])) --end;
+    const std::size_t escape = line.rfind("\\x", end - 1);
+    if (escape != std::string::npos && escape + 4 > end) end = escape;
     line.resize(end);
     line += cut;
   }

@@ -30,7 +30,8 @@ struct RecordFacts {
 std::string RecordLine(RecordKind kind, const RecordFacts& facts);
 
 /// `text` with control characters (C0, DEL, C1, the Unicode line and
-/// paragraph separators) and bytes that are no UTF-8 written as \xHH. A
+/// paragraph separators, the bidirectional controls) and bytes that are no
+/// UTF-8 written as \xHH. A
 /// backslash stays as it is (Windows paths are full of them) unless an x
 /// follows it, so the escapes can always be told from the text.
 std::string EscapeForRecord(std::string_view text);

@@ -54,6 +54,12 @@ std::string KeyIdText(const unsigned char* id) {
   return text;
 }
 
+/// The folder part of `path`, without its last separator.
+std::string FolderOf(const std::string& path, std::string_view separators) {
+  const std::size_t cut = path.find_last_of(separators);
+  return cut == std::string::npos ? "." : path.substr(0, cut);
+}
+
 bool SameName(std::string_view a, std::string_view b, bool ignoreCase) {
   if (!ignoreCase) return a == b;
   // Letters outside ASCII must match exactly: a name is never wrongly
@@ -102,13 +108,13 @@ std::vector<TrustedKey> ParseTrustedKeys(std::string_view text, const std::strin
   return keys;
 }
 
-std::string SignedFileName(std::string_view path, bool windowsNames) {
-  const std::size_t slash = path.find_last_of(windowsNames ? "\\/:" : "/");
+std::string SignedFileName(std::string_view path, const NameRules& rules) {
+  const std::size_t slash = path.find_last_of(rules.separators);
   return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
 SignatureCheck::SignatureCheck(std::string_view text, std::string path, const std::vector<TrustedKey>& keys,
-                               std::string_view fileName, bool windowsNames)
+                               std::string_view fileName, const NameRules& rules)
     : path_(std::move(path)), hash_(std::make_unique<Hash>()) {
   Initialise();
   // minisign's four lines: untrusted comment, signature, trusted comment,
@@ -139,7 +145,7 @@ SignatureCheck::SignatureCheck(std::string_view text, std::string path, const st
     throw UntrustedVersion(texts::kAlteredSignature + path_);
   // A version signed for another program must not stand in for this one.
   const auto named = FileField(comment);
-  if (!named || !SameName(*named, fileName, windowsNames))
+  if (!named || !SameName(*named, fileName, rules.ignoreCase))
     throw UntrustedVersion(texts::kOtherFile + std::string(named.value_or("")) + texts::kOtherFileEnd + path_);
 
   crypto_generichash_init(&hash_->state, nullptr, 0, crypto_generichash_BYTES_MAX);
@@ -158,26 +164,48 @@ void SignatureCheck::Finish() {
     throw UntrustedVersion(texts::kBadSignature + path_);
 }
 
-std::unique_ptr<ContentCheck> SignatureRequired(Files& files, const std::string& source) {
-  std::optional<TrustFile> trust;
+std::optional<TrustFile> ReadTrustFile(Files& files) {
+  const TrustPaths places = files.TrustPlaces();
+  const auto unreadable = [&](const PlatformError& error) {
+    return UntrustedVersion(texts::kTrustUnreadable + places.list + " (" + error.what() + ")");
+  };
+  GuardedText list;
   try {
-    trust = files.ReadTrustFile();
+    list = files.ReadGuarded(places.list, kTrustFileMaxBytes);
+  } catch (const MissingError&) {
+    return std::nullopt;
   } catch (const PlatformError& error) {
-    throw UntrustedVersion(error.what());  // an unsafe or unreadable list trusts nothing
+    throw unreadable(error);
   }
+  if (list.guard != Guard::Safe) throw UntrustedVersion(texts::kTrustUnsafe + places.list);
+  // Whoever may rename or write its folder may put another list there.
+  const std::string folder = FolderOf(places.list, files.Names().separators);
+  std::optional<Guard> guard;
+  try {
+    guard = files.Examine(folder);
+  } catch (const PlatformError& error) {
+    throw unreadable(error);
+  }
+  if (guard != Guard::Safe && guard != Guard::SafeIfNextIs)
+    throw UntrustedVersion(texts::kTrustFolderUnsafe + folder);
+  return TrustFile{places.list, std::move(list.text)};
+}
+
+std::unique_ptr<ContentCheck> SignatureRequired(Files& files, const std::string& source) {
+  const std::optional<TrustFile> trust = ReadTrustFile(files);
   if (!trust) return nullptr;
   const std::vector<TrustedKey> keys = ParseTrustedKeys(trust->text, trust->path);
   const std::string path = source + kSignatureSuffix;
   std::string text;
   try {
-    text = files.ReadSignature(path);
+    text = files.ReadSmall(path, kSignatureMaxBytes);
   } catch (const MissingError&) {
     throw UntrustedVersion(texts::kNoSignature + path);
   } catch (const PlatformError& error) {
     throw UntrustedVersion(texts::kSignatureUnreadable + path + " (" + error.what() + ")");
   }
-  return std::make_unique<SignatureCheck>(text, path, keys, SignedFileName(source, trust->windowsNames),
-                                          trust->windowsNames);
+  const NameRules& rules = files.Names();
+  return std::make_unique<SignatureCheck>(text, path, keys, SignedFileName(source, rules), rules);
 }
 
 }  // namespace quennel

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +22,31 @@ class UntrustedVersion : public PlatformError {
 public:
   using PlatformError::PlatformError;
 };
+
+/// Sees every byte of a staging file, in order, and decides whether they
+/// may be installed. The bytes are those the staging file holds: handed
+/// over while they pass through Quennel, or read back from it right after
+/// the system copied them; never read a second time from the source.
+class ContentCheck {
+public:
+  virtual ~ContentCheck() = default;
+  virtual void Add(const unsigned char* bytes, std::size_t size) = 0;
+  /// Once every byte is seen, before the staging file gets its identity:
+  /// throws UntrustedVersion to refuse them.
+  virtual void Finish() = 0;
+};
+
+/// The administrator's list of trusted keys.
+struct TrustFile {
+  std::string path;  // where it is, as messages show it
+  std::string text;
+};
+
+/// The list of trusted keys, where there is one: read without following a
+/// link, believed only where nobody but its owners may change it or its
+/// folder. Nothing when there is none; throws UntrustedVersion, with a text
+/// naming it, when it cannot be read or believed.
+std::optional<TrustFile> ReadTrustFile(Files& files);
 
 /// minisign's default name for a file's signature: the file's, and this.
 inline constexpr const char* kSignatureSuffix = ".minisig";
@@ -43,7 +69,7 @@ std::vector<TrustedKey> ParseTrustedKeys(std::string_view text, const std::strin
 
 /// A file's name as minisign writes it into the signature's trusted comment
 /// by default: the last element of its path.
-std::string SignedFileName(std::string_view path, bool windowsNames);
+std::string SignedFileName(std::string_view path, const NameRules& rules);
 
 /// A signature file that names a trusted key, whose trusted comment that
 /// key signed and names the file: all of that is checked when it is made
@@ -53,7 +79,7 @@ std::string SignedFileName(std::string_view path, bool windowsNames);
 class SignatureCheck final : public ContentCheck {
 public:
   SignatureCheck(std::string_view text, std::string path, const std::vector<TrustedKey>& keys,
-                 std::string_view fileName, bool windowsNames);
+                 std::string_view fileName, const NameRules& rules);
   ~SignatureCheck() override;
   void Add(const unsigned char* bytes, std::size_t size) override;
   void Finish() override;

@@ -29,19 +29,17 @@ std::optional<FileStamp> RoundUp(FileStamp time, std::int64_t step) {
   return time;
 }
 
-bool KeepTimeAtLeast(FileStamp wanted, const std::function<std::optional<FileStamp>(FileStamp)>& store) {
-  std::optional<FileStamp> stored = store(wanted);
+void KeepTimeAtLeast(FileStamp wanted, const std::function<FileStamp(FileStamp)>& store) {
+  FileStamp stored = store(wanted);
   FileStamp tried = wanted;
   for (const std::int64_t step : kClocks) {
-    if (!stored) return false;
-    if (*stored >= wanted) return true;
+    if (stored >= wanted) return;
     const std::optional<FileStamp> next = RoundUp(wanted, step);
-    if (!next) return true;  // out of range: the nearest it keeps stays
+    if (!next) return;  // out of range: the nearest it keeps stays
     if (*next <= tried) continue;  // nothing new to try at this clock
     tried = *next;
     stored = store(tried);
   }
-  return stored.has_value();
 }
 
 }  // namespace quennel

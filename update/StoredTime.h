@@ -16,11 +16,10 @@ namespace quennel {
 std::optional<FileStamp> RoundUp(FileStamp time, std::int64_t step);
 
 /// Gives a file `wanted` through `store`, which sets a time and returns
-/// what the file system kept (nothing when it failed). Where that is
-/// earlier (a clock of 100 ns, microseconds, milliseconds, 10 ms, seconds
-/// or 2 s), the smallest later time it keeps is stored instead. A time out
-/// of the file system's range stays at its nearest. False when `store`
-/// failed.
-bool KeepTimeAtLeast(FileStamp wanted, const std::function<std::optional<FileStamp>(FileStamp)>& store);
+/// what the file system kept, or throws PlatformError, which goes up. Where
+/// the kept time is earlier (a clock of 100 ns, microseconds, milliseconds,
+/// 10 ms, seconds or 2 s), the smallest later time it keeps is stored
+/// instead. A time out of the file system's range stays at its nearest.
+void KeepTimeAtLeast(FileStamp wanted, const std::function<FileStamp(FileStamp)>& store);
 
 }  // namespace quennel

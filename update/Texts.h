@@ -46,6 +46,11 @@ inline constexpr const char* kOtherUpdateGaveUp = " est toujours en cours : la n
 /// Why a copy that the system did not refuse is still no good.
 inline constexpr const char* kSourceChanged = "Le fichier source a changé pendant la copie.";
 inline constexpr const char* kStagingReplaced = "La copie temporaire a été remplacée par un autre fichier.";
+/// The old version, set aside while it ran, could not take its name back:
+/// "L'ancienne version n'a pas pu reprendre sa place : elle attend sous le
+/// nom NAME, où la remettra le prochain démarrage."
+inline constexpr const char* kPutBackFailed = "L'ancienne version n'a pas pu reprendre sa place : elle attend sous le nom ";
+inline constexpr const char* kPutBackFailedEnd = ", où la remettra le prochain démarrage.";
 
 /// A link on the way to the installed program that someone other than the
 /// runner placed in a folder others may write; its path follows.

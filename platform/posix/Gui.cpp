@@ -6,11 +6,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "platform/posix/GuiModule.h"
-#include "platform/posix/PosixPlatform.h"
+#include "platform/posix/Self.h"
+#include "platform/posix/SystemError.h"
 #include "update/LineBreaks.h"
 #include "update/Texts.h"
 
@@ -40,8 +42,10 @@ bool DisplayNamed() {
   return (x11 && *x11) || (wayland && *wayland);
 }
 
-/// Writes all of `text` to standard error; a failure is only a lost line.
+/// Writes all of `text` to standard error; a failure is only a lost line,
+/// never the end of the update (a reader gone would otherwise send SIGPIPE).
 void WriteError(const std::string& text) {
+  IgnoreBrokenPipes();
   for (size_t done = 0; done < text.size();) {
     const ssize_t n = write(STDERR_FILENO, text.data() + done, text.size() - done);
     if (n < 0 && errno == EINTR) continue;
@@ -64,6 +68,7 @@ const QuennelGui* Gui::Module() {
   const std::string modulePath = FindModule();
   if (modulePath.empty()) return nullptr;
   UseUserLocale();  // the window's texts and input follow it
+  IgnoreBrokenPipes();  // a display that goes away must not end the update
   // A missing module or missing GUI libraries mean headless, not failure.
   void* handle = dlopen(modulePath.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle) return nullptr;
@@ -144,6 +149,9 @@ void Gui::EndProgressLine() {
 
 void Gui::Close() {
   EndProgressLine();
+  if (!module_) return;
+  // The toolkit may have written through the C library's buffers.
+  std::fflush(nullptr);
   if (!connected_) return;
   module_->close();
   connected_ = false;

@@ -161,44 +161,71 @@ int CopyAttributes(int staging, int folder, const char* installedName, int insta
   return 0;
 }
 
-}  // namespace
+/// Opens the installed copy into `found` (O_PATH, never through a link),
+/// with its status; leaves `found` closed where no regular file is
+/// installed. Returns 0 or an errno value.
+int OpenInstalled(int folder, const char* installedName, Fd& found, struct stat& installed) {
+  found.reset(openat(folder, installedName, O_PATH | O_NOFOLLOW | O_CLOEXEC));
+  if (found.get() < 0) return errno == ENOENT || errno == ELOOP ? 0 : errno;
+  if (fstat(found.get(), &installed) != 0) return errno;
+  if (!S_ISREG(installed.st_mode)) found.reset();
+  return 0;
+}
 
-int TakeIdentity(int staging, int folder, const char* installedName, const struct stat& source) {
-  struct stat ours, installed;
-  if (fstat(staging, &ours) != 0) return errno;
-  const Fd found(openat(folder, installedName, O_PATH | O_NOFOLLOW | O_CLOEXEC));
-  if (found.get() < 0 && errno != ENOENT && errno != ELOOP) return errno;
-  if (found.get() >= 0 && fstat(found.get(), &installed) != 0) return errno;
-  if (found.get() < 0 || !S_ISREG(installed.st_mode)) {
-    // A first install: the publisher's bits as this user's umask allows.
-    return SetMode(staging, source.st_mode & 0777 & ~CurrentUmask());
-  }
-
-  // Owner and group where we may; otherwise ours stay. fchown clears setuid,
-  // setgid and capabilities, so it goes first.
+/// Gives `file` the owner and group of `installed` where we may; otherwise
+/// ours stay, though a member of the group may still hand the file to it.
+/// fchown clears setuid, setgid and capabilities, so it goes first.
+int GiveOwner(int file, const struct stat& installed, bool& ownerKept, bool& groupKept) {
+  struct stat ours;
+  if (fstat(file, &ours) != 0) return errno;
   uid_t owner = ours.st_uid;
   gid_t group = ours.st_gid;
   if (owner != installed.st_uid || group != installed.st_gid) {
-    int error = fchown(staging, installed.st_uid, installed.st_gid) == 0 ? 0 : errno;
+    int error = fchown(file, installed.st_uid, installed.st_gid) == 0 ? 0 : errno;
     if (error == 0) {
       owner = installed.st_uid;
       group = installed.st_gid;
     } else if (!NotAllowed(error)) {
       return error;
     } else if (group != installed.st_gid) {
-      // A member of the group may still hand the file to it.
-      error = fchown(staging, static_cast<uid_t>(-1), installed.st_gid) == 0 ? 0 : errno;
+      error = fchown(file, static_cast<uid_t>(-1), installed.st_gid) == 0 ? 0 : errno;
       if (error == 0) group = installed.st_gid;
       else if (!NotAllowed(error)) return error;
     }
   }
-  const bool ownerKept = owner == installed.st_uid;
-  const bool groupKept = group == installed.st_gid;
+  ownerKept = owner == installed.st_uid;
+  groupKept = group == installed.st_gid;
+  return 0;
+}
+
+}  // namespace
+
+int TakeIdentity(int staging, int folder, const char* installedName, mode_t source) {
+  struct stat installed;
+  Fd found;
+  if (const int error = OpenInstalled(folder, installedName, found, installed); error != 0) return error;
+  if (found.get() < 0) {
+    // A first install: the publisher's bits as this user's umask allows.
+    return SetMode(staging, source & 0777 & ~CurrentUmask());
+  }
+  bool ownerKept = false, groupKept = false;
+  if (const int error = GiveOwner(staging, installed, ownerKept, groupKept); error != 0) return error;
   mode_t mode = installed.st_mode & 07777;
   if (!ownerKept) mode &= ~static_cast<mode_t>(S_ISUID);
   if (!groupKept) mode &= ~static_cast<mode_t>(S_ISGID);
   if (const int error = SetMode(staging, mode); error != 0) return error;
   return CopyAttributes(staging, folder, installedName, found.get(), installed, ownerKept);
+}
+
+int TakeCompanionIdentity(int file, int folder, const char* installedName) {
+  struct stat installed;
+  Fd found;
+  if (const int error = OpenInstalled(folder, installedName, found, installed); error != 0) return error;
+  bool ownerKept = false, groupKept = false;
+  if (found.get() >= 0) {
+    if (const int error = GiveOwner(file, installed, ownerKept, groupKept); error != 0) return error;
+  }
+  return SetMode(file, 0644);
 }
 
 bool CapabilityBeyondReach(int folder, const char* installedName) {

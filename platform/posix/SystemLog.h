@@ -7,7 +7,7 @@
 #include <ctime>
 #include <string>
 
-#include "platform/Platform.h"
+#include "platform/Record.h"
 
 namespace quennel {
 

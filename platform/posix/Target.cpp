@@ -16,7 +16,8 @@
 #include <deque>
 #include <string_view>
 
-#include "platform/posix/PosixPlatform.h"
+#include "platform/posix/Status.h"
+#include "platform/posix/SystemError.h"
 #include "update/Texts.h"
 
 namespace quennel {
@@ -40,7 +41,7 @@ std::deque<std::string> NamesOf(std::string_view path) {
 
 Fd OpenSearchable(int at, const char* name) {
   Fd folder(openat(at, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (folder.get() < 0) ThrowSystemError(errno);
+  if (folder.get() < 0) Throw(errno);
   return folder;
 }
 
@@ -50,7 +51,7 @@ bool OthersMayWrite(const struct stat& folder) { return (folder.st_mode & (S_IWG
 /// folder's owner made it: anyone else's may aim us at a file of theirs.
 void CheckLinkOwner(int folder, const struct stat& link, const std::string& shown) {
   struct stat holder;
-  if (fstat(folder, &holder) != 0) ThrowSystemError(errno);
+  if (fstat(folder, &holder) != 0) Throw(errno);
   if (OthersMayWrite(holder) && link.st_uid != geteuid() && link.st_uid != holder.st_uid)
     throw PlatformError(texts::kForeignLink + shown);
 }
@@ -58,7 +59,7 @@ void CheckLinkOwner(int folder, const struct stat& link, const std::string& show
 std::string ReadLink(int folder, const std::string& name) {
   std::string target(PATH_MAX, '\0');  // no link holds more
   const ssize_t length = readlinkat(folder, name.c_str(), target.data(), target.size());
-  if (length < 0) ThrowSystemError(errno);
+  if (length < 0) Throw(errno);
   target.resize(static_cast<size_t>(length));
   return target;
 }
@@ -89,9 +90,9 @@ WalkEnd Walk(const std::string& destination) {
     names.pop_front();
     struct stat st;
     const bool exists = fstatat(end.folder.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-    if (!exists && errno != ENOENT) ThrowSystemError(errno);
+    if (!exists && errno != ENOENT) Throw(errno);
     if (exists && S_ISLNK(st.st_mode)) {
-      if (++links > kMaxLinks) ThrowSystemError(ELOOP);
+      if (++links > kMaxLinks) Throw(ELOOP);
       CheckLinkOwner(end.folder.get(), st, Join(shown, rooted, name));
       const std::string target = ReadLink(end.folder.get(), name);
       if (names.empty()) end.throughLastLink = true;
@@ -105,7 +106,7 @@ WalkEnd Walk(const std::string& destination) {
       continue;
     }
     if (names.empty()) {
-      if (name == "..") ThrowSystemError(EISDIR);
+      if (name == "..") Throw(EISDIR);
       end.name = std::move(name);
       end.exists = exists;
       return end;
@@ -113,10 +114,8 @@ WalkEnd Walk(const std::string& destination) {
     end.folder = OpenSearchable(end.folder.get(), name.c_str());
     shown = Join(shown, rooted, name);
   }
-  ThrowSystemError(EISDIR);  // "/" itself
+  Throw(EISDIR);  // "/" itself
 }
-
-bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
 /// What the kernel finds at `destination`, or at its folder where nothing
 /// is installed yet.
@@ -130,7 +129,7 @@ struct stat KernelView(const std::string& destination, bool installed) {
   }
   const Fd found(open(path.c_str(), flags));
   struct stat st;
-  if (found.get() < 0 || fstat(found.get(), &st) != 0) ThrowSystemError(errno);
+  if (found.get() < 0 || fstat(found.get(), &st) != 0) Throw(errno);
   return st;
 }
 
@@ -138,7 +137,7 @@ struct stat KernelView(const std::string& destination, bool installed) {
 
 Target OpenTarget(const std::string& destination) {
   WalkEnd end = Walk(destination);
-  if (!end.exists && end.throughLastLink) ThrowSystemError(ENOENT);
+  if (!end.exists && end.throughLastLink) Throw(ENOENT);
   const struct stat kernel = KernelView(destination, end.exists);
   struct stat ours;
   const int found = end.exists ? fstatat(end.folder.get(), end.name.c_str(), &ours, AT_SYMLINK_NOFOLLOW)
@@ -149,11 +148,17 @@ Target OpenTarget(const std::string& destination) {
   if (target.folder.get() < 0) {
     // A folder we may search and write but not read (mode 0300): names
     // still open, rename and go through the O_PATH descriptor.
-    if (errno != EACCES) ThrowSystemError(errno);
+    if (errno != EACCES) Throw(errno);
     target.folder = std::move(end.folder);
     target.readable = false;
   }
   return target;
+}
+
+Target Duplicate(const Target& place) {
+  Target copy{Fd(fcntl(place.folder.get(), F_DUPFD_CLOEXEC, 0)), place.name, place.readable};
+  if (copy.folder.get() < 0) Throw(errno);
+  return copy;
 }
 
 }  // namespace quennel

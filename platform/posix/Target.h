@@ -25,4 +25,8 @@ struct Target {
 /// through it could plant a file wherever it points. Throws PlatformError.
 Target OpenTarget(const std::string& destination);
 
+/// The same place with a descriptor of its own, for what outlives the
+/// first (a new file, a lock). Throws PlatformError.
+Target Duplicate(const Target& place);
+
 }  // namespace quennel

@@ -1,43 +1,21 @@
-/// Signed versions on POSIX: where the administrator's list of trusted keys
-/// is, whether it is safe to believe, and reading it and a signature.
+/// Signed versions on POSIX: where the administrator's trusted keys are for
+/// this binary, and what guards them.
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
+#include <memory>
 #include <string_view>
 
-#include "platform/posix/Fd.h"
-#include "platform/posix/PosixPlatform.h"
-#include "update/Signature.h"
-#include "update/Texts.h"
+#include "platform/posix/PosixFiles.h"
+#include "platform/posix/Self.h"
+#include "platform/posix/SystemError.h"
+#include "platform/posix/Trust.h"
 
 namespace quennel {
-namespace {
-
-/// Reads all of `fd` into `text`, at most `limit` bytes. Returns 0 or an
-/// errno value.
-int ReadSmall(int fd, std::size_t limit, std::string& text) {
-  char buffer[4096];
-  while (true) {
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return errno;
-    if (n == 0) return 0;
-    text.append(buffer, static_cast<size_t>(n));
-    if (text.size() > limit) return EFBIG;
-  }
-}
-
-/// As OpenSSH has it for its keys: owned by root or the runner, and
-/// writable by nobody else (a POSIX ACL's grants show in the group bits).
-bool OnlyOwnerWrites(const struct stat& st) {
-  return (st.st_uid == 0 || st.st_uid == geteuid()) && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
-}
-
-}  // namespace
 
 std::string TrustFileFor(const std::string& binaryFolder) {
   std::string etc = QUENNEL_SYSCONFDIR;
@@ -67,51 +45,61 @@ std::string TrustFileFor(const std::string& binaryFolder) {
   return etc + "/quennel/trusted-keys";
 }
 
-std::optional<TrustFile> PosixPlatform::ReadTrustFile() {
-  const std::string exe = ExecutablePath();
-  const std::string path = TrustFileFor(exe.substr(0, exe.rfind('/')));
-  const std::string folderPath = path.substr(0, path.rfind('/'));
-  const auto unreadable = [&](int error) {
-    UseUserLocale();
-    return PlatformError(texts::kTrustUnreadable + path + " (" + std::strerror(error) + ")");
-  };
-  // Without our own place we cannot tell whether there is a list: refuse.
-  if (exe.empty()) throw unreadable(ENOENT);
-
-  Fd folder(open(folderPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-  if (folder.get() < 0 && (errno == ENOENT || errno == ENOTDIR)) return std::nullopt;
-  if (folder.get() < 0) throw unreadable(errno);
-  // The list itself is never reached through a link: its place is the one
-  // whose folder is checked.
-  Fd file(openat(folder.get(), path.c_str() + folderPath.size() + 1, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (file.get() < 0 && errno == ENOENT) return std::nullopt;
-  if (file.get() < 0) throw unreadable(errno);
-
-  struct stat fileStatus, folderStatus;
-  if (fstat(file.get(), &fileStatus) != 0 || fstat(folder.get(), &folderStatus) != 0) throw unreadable(errno);
-  if (!S_ISREG(fileStatus.st_mode)) throw unreadable(S_ISDIR(fileStatus.st_mode) ? EISDIR : EINVAL);
-  if (!OnlyOwnerWrites(fileStatus)) throw PlatformError(texts::kTrustUnsafe + path);
-  if (!OnlyOwnerWrites(folderStatus)) throw PlatformError(texts::kTrustFolderUnsafe + folderPath);
-  TrustFile trust{path, {}, false};
-  if (const int error = ReadSmall(file.get(), kTrustFileMaxBytes, trust.text)) throw unreadable(error);
-  return trust;
+Guard GuardOf(const struct stat& st) {
+  // As OpenSSH has it for its keys: owned by root or the runner, and
+  // writable by nobody else (a POSIX ACL's grants show in the group bits;
+  // a link's are all set).
+  if (st.st_uid != 0 && st.st_uid != geteuid()) return Guard::Unsafe;
+  if ((st.st_mode & (S_IWGRP | S_IWOTH)) == 0) return Guard::Safe;
+  // Others may add names to a sticky folder, never rename one of ours.
+  return S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX) ? Guard::SafeIfNextIs : Guard::Unsafe;
 }
 
-std::string PosixPlatform::ReadSignature(const std::string& path) {
-  // The new version may well be reached through links; its signature too.
-  Fd file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (file.get() < 0 && errno == ENOENT) {
-    UseUserLocale();
-    throw MissingError(std::strerror(ENOENT));
-  }
-  if (file.get() < 0) ThrowSystemError(errno);
+TrustPaths PosixFiles::TrustPlaces() {
+  // Without our own place we cannot tell whether there is a list: refuse
+  // rather than check nothing.
+  const std::string exe = ExecutablePath();
+  if (exe.empty()) Throw(ENOENT);
+  const std::string list = TrustFileFor(exe.substr(0, exe.rfind('/')));
+  return {list, list + ".d"};
+}
+
+std::optional<Guard> PosixFiles::Examine(const std::string& path) {
   struct stat st;
-  if (fstat(file.get(), &st) != 0) ThrowSystemError(errno);
-  if (S_ISDIR(st.st_mode)) ThrowSystemError(EISDIR);
-  if (!S_ISREG(st.st_mode)) ThrowSystemError(EINVAL);
-  std::string text;
-  if (const int error = ReadSmall(file.get(), kSignatureMaxBytes, text)) ThrowSystemError(error);
-  return text;
+  if (lstat(path.c_str(), &st) == 0) return GuardOf(st);
+  if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
+  Throw(errno);
+}
+
+GuardedText PosixFiles::ReadGuarded(const std::string& path, std::size_t limit) {
+  // The file itself is never reached through a link: its place is the one
+  // whose folder is examined.
+  const std::size_t slash = path.rfind('/');
+  const std::string folderPath = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const Fd folder(open(folderPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (folder.get() < 0) ThrowLookupError(errno);
+  struct stat st;
+  const Fd file = OpenRegular(folder.get(), path.substr(slash + 1), O_RDONLY | O_NOFOLLOW, st);
+  return {GuardOf(st), ReadAll(file.get(), limit)};
+}
+
+std::vector<std::string> PosixFiles::ListFiles(const std::string& path) {
+  Fd listed(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (listed.get() < 0) ThrowLookupError(errno);
+  DIR* dir = fdopendir(listed.get());
+  if (!dir) Throw(errno);
+  listed.release();
+  const std::unique_ptr<DIR, int (*)(DIR*)> closing(dir, closedir);
+  std::vector<std::string> names;
+  errno = 0;
+  while (const dirent* entry = readdir(dir)) {
+    struct stat st;
+    if (fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+      names.emplace_back(entry->d_name);
+    errno = 0;
+  }
+  if (errno != 0) Throw(errno);
+  return names;
 }
 
 }  // namespace quennel

@@ -5,7 +5,12 @@
 #include <cstring>
 
 #include "platform/Version.h"
-#include "platform/posix/PosixPlatform.h"
+#include "platform/posix/Gui.h"
+#include "platform/posix/PosixFiles.h"
+#include "platform/posix/PosixProcess.h"
+#include "platform/posix/PosixScreen.h"
+#include "platform/posix/Self.h"
+#include "platform/posix/SystemLog.h"
 #include "update/F_Main.h"
 
 namespace {
@@ -23,9 +28,11 @@ int PrintHelp() {
 
 int main(int argc, char** argv) {
   using namespace quennel;
-  IgnoreBrokenPipes();
   // Alone, an option is no valid command line (two paths are needed): these
-  // take nothing from what works.
+  // take nothing from what works. Their output's reader may be gone: a
+  // status, not a signal, says so. A run ignores SIGPIPE from its first
+  // write on (the everyday start writes nothing).
+  if (argc == 2) IgnoreBrokenPipes();
   if (argc == 2 && std::strcmp(argv[1], "--help") == 0) return PrintHelp();
   // The user's locale, for error texts, is set when one is first needed
   // (UseUserLocale): a plain launch does without it.
@@ -34,6 +41,10 @@ int main(int argc, char** argv) {
     const bool written = std::puts("Quennel " QUENNEL_VERSION_TEXT) >= 0 && std::fflush(stdout) == 0;
     return written ? 0 : kExitFailure;
   }
-  PosixPlatform platform(std::vector<std::string>(argv + 1, argv + argc));
-  RunQuennel(platform.Parts());
+  Gui gui;
+  PosixFiles files;
+  PosixProcess process(std::vector<std::string>(argv + 1, argv + argc), gui);
+  PosixScreen screen(gui);
+  SystemLog log;
+  RunQuennel({files, process, screen, log});
 }

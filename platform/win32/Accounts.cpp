@@ -29,6 +29,14 @@ std::wstring SidText(PSID sid) {
   return result;
 }
 
+bool RunnerIsInAdministrators() {
+  BYTE administrators[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof administrators;
+  BOOL member = FALSE;
+  return CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size) &&
+         CheckTokenMembership(nullptr, administrators, &member) && member;
+}
+
 void Accounts::Add(PSID sid) {
   if (!sid) return;
   const auto* first = static_cast<const BYTE*>(sid);

@@ -14,6 +14,11 @@ namespace quennel::win32 {
 std::vector<BYTE> RunnerSid();
 /// `sid` as text (S-1-5-…); empty for none.
 std::wstring SidText(PSID sid);
+/// Whether this process's token counts the Administrators group.
+bool RunnerIsInAdministrators();
+
+/// The installer service's account, which owns Windows' own files.
+inline constexpr const wchar_t* kTrustedInstaller = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
 
 /// A set of accounts.
 class Accounts {

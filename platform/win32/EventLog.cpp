@@ -6,9 +6,9 @@
 
 #include "Events.h"
 #include "platform/win32/Accounts.h"
+#include "platform/win32/Paths.h"
 #include "platform/win32/SystemError.h"
 #include "platform/win32/Text.h"
-#include "platform/win32/Win32Platform.h"
 
 namespace quennel::win32 {
 namespace {

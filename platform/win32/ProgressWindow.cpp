@@ -96,6 +96,8 @@ bool ProgressWindow::Create() {
   }
 
   dpi_ = ScreenDpi();
+  // Made again after a window that could not be created: the first font goes.
+  if (font_) DeleteObject(font_);
   // A point is 1/72 inch: 8.25 pt is 825/7200 of an inch.
   font_ = CreateFontW(-MulDiv(static_cast<int>(design::kFontPoints * 100 + 0.5), dpi_, 7200), 0, 0, 0,
                       design::kFontWeight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,

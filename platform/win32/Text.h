@@ -9,7 +9,7 @@
 namespace quennel::win32 {
 
 std::string Utf8(std::wstring_view wide);
-/// Invalid UTF-8 bytes become U+FFFD each.
+/// A byte that starts no well-formed character becomes U+FFFD.
 std::wstring Wide(std::string_view utf8);
 
 /// The command tail of a whole command line: the program's name skipped by

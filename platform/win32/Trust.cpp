@@ -1,32 +1,27 @@
-/// Signed versions on Windows: the list of trusted keys beside quennel.exe,
-/// believed only where nobody but the administrators, the system, the
-/// installer service and the runner may change it or its folder; and
-/// reading a signature.
+/// The administrator's trusted keys beside quennel.exe, believed only
+/// where nobody but the administrators, the system, the installer service
+/// and the runner may change them or their folder.
 
 #include <windows.h>
 #include <sddl.h>
 
-#include <vector>
-
 #include "platform/win32/Accounts.h"
+#include "platform/win32/FileInfo.h"
 #include "platform/win32/Handle.h"
 #include "platform/win32/Paths.h"
 #include "platform/win32/SystemError.h"
 #include "platform/win32/Text.h"
-#include "platform/win32/Win32Platform.h"
-#include "update/Signature.h"
-#include "update/Texts.h"
+#include "platform/win32/Win32Files.h"
+#include "platform/win32/Win32Source.h"
 
 namespace quennel::win32 {
 namespace {
 
-constexpr const wchar_t* kTrustFileName = L"trusted-keys.txt";
-constexpr const wchar_t* kTrustedInstaller = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
 /// Rights that change a file's bytes or a folder's entries, or who holds rights.
 constexpr ACCESS_MASK kWriting = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_DELETE_CHILD | DELETE |
                                  WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
 
-/// Those who may change the list: the administrators, the system, the
+/// Those who may change the keys: the administrators, the system, the
 /// installer service and the user running Quennel.
 Accounts Writers() {
   Accounts writers;
@@ -38,65 +33,71 @@ Accounts Writers() {
     LocalFree(sid);
   }
   try {
-    const std::vector<BYTE> runner = RunnerSid();
-    writers.Add(const_cast<BYTE*>(runner.data()));
+    std::vector<BYTE> runner = RunnerSid();
+    writers.Add(runner.data());
   } catch (const PlatformError&) {
   }
   return writers;
 }
 
-/// All of `file`, at most `limit` bytes; 0 or the error.
-DWORD ReadSmall(HANDLE file, std::size_t limit, std::string& text) {
-  LARGE_INTEGER size;
-  if (!GetFileSizeEx(file, &size)) return GetLastError();
-  if (static_cast<std::uint64_t>(size.QuadPart) > limit) return ERROR_FILE_TOO_LARGE;
-  char buffer[4096];
-  for (DWORD got = 0;; text.append(buffer, got)) {
-    if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) return GetLastError();
-    if (got == 0) return 0;
-    if (text.size() + got > limit) return ERROR_FILE_TOO_LARGE;
-  }
+/// What guards the open file or folder (opened with READ_CONTROL): on a
+/// volume without access lists (FAT) anyone may change it.
+Guard GuardOf(HANDLE object) {
+  DWORD flags = 0;
+  if (!GetVolumeInformationByHandleW(object, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) ||
+      !(flags & FILE_PERSISTENT_ACLS))
+    return Guard::Unsafe;
+  return OnlyAmong(object, kWriting, Writers()) ? Guard::Safe : Guard::Unsafe;
 }
 
 }  // namespace
 
-std::optional<TrustFile> Win32Platform::ReadTrustFile() {
+TrustPaths Win32Files::TrustPlaces() {
   const std::wstring self = ModulePath();
-  const std::wstring folder = self.substr(0, self.find_last_of(L"\\/") + 1);
-  const std::string shown = Utf8(folder + kTrustFileName);
-  const auto unreadable = [&](DWORD error) {
-    return PlatformError(texts::kTrustUnreadable + shown + " (" + SystemText(error) + ")");
-  };
-  Handle file(CreateFileW(Extended(folder + kTrustFileName).c_str(), GENERIC_READ | READ_CONTROL, FILE_SHARE_READ,
-                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid() && GetLastError() == ERROR_FILE_NOT_FOUND) return std::nullopt;
-  if (!file.valid()) throw unreadable(GetLastError());
-  Handle place(CreateFileW(Extended(folder).c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!place.valid()) throw unreadable(GetLastError());
-
-  // A quennel.exe run from a folder that others may write trusts nothing there.
-  const Accounts writers = Writers();
-  if (!OnlyAmong(file.get(), kWriting, writers)) throw PlatformError(texts::kTrustUnsafe + shown);
-  if (!OnlyAmong(place.get(), kWriting, writers))
-    throw PlatformError(texts::kTrustFolderUnsafe + Utf8(folder.substr(0, folder.size() - 1)));
-  TrustFile trust{shown, {}, true};
-  if (const DWORD error = ReadSmall(file.get(), kTrustFileMaxBytes, trust.text)) throw unreadable(error);
-  return trust;
+  const std::wstring folder = SplitPath(self).folder;
+  return {Utf8(folder + L"trusted-keys.txt"), Utf8(folder + L"trusted-keys.d")};
 }
 
-std::string Win32Platform::ReadSignature(const std::string& path) {
-  Handle file(CreateFileW(Extended(Wide(path)).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) {
+std::optional<Guard> Win32Files::Examine(const std::string& path) {
+  const Handle object(CreateFileW(Extended(Wide(path)).c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!object.valid()) {
     const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) throw MissingError(SystemText(error));
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return std::nullopt;
     ThrowSystemError(error);
   }
-  if (GetFileType(file.get()) != FILE_TYPE_DISK) ThrowSystemError(ERROR_INVALID_FUNCTION);
-  std::string text;
-  if (const DWORD error = ReadSmall(file.get(), kSignatureMaxBytes, text)) ThrowSystemError(error);
-  return text;
+  // A link's target may change under whoever may change the link's folder.
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(object.get(), &info)) ThrowLastError();
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return Guard::Unsafe;
+  return GuardOf(object.get());
+}
+
+GuardedText Win32Files::ReadGuarded(const std::string& path, std::size_t limit) {
+  const Handle file = OpenForReading(Extended(Wide(path)), READ_CONTROL, FILE_FLAG_OPEN_REPARSE_POINT);
+  GuardedText read;
+  read.text = ReadWhole(file.get(), limit);
+  read.guard = GuardOf(file.get());
+  return read;
+}
+
+std::vector<std::string> Win32Files::ListFiles(const std::string& path) {
+  std::wstring folder = Extended(Wide(path));
+  if (!folder.ends_with(L'\\')) folder += L'\\';
+  std::vector<std::string> names;
+  const DWORD error = ForEachFound(folder + L"*", [&](const WIN32_FIND_DATAW& found) {
+    if (!(found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+      names.push_back(Utf8(found.cFileName));
+    return true;
+  });
+  if (error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND) {
+    // An empty volume's root lists nothing; a folder that is not there is missing.
+    if (GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES)
+      throw MissingError(SystemText(ERROR_PATH_NOT_FOUND));
+  } else if (error != 0) {
+    ThrowSystemError(error);
+  }
+  return names;
 }
 
 }  // namespace quennel::win32

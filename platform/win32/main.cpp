@@ -1,10 +1,12 @@
-/// Start-up on Windows: create F_Main and run its load handler.
+/// Start-up on Windows: the parts of the platform, then F_Main's run.
 
 #include <windows.h>
 
 #include "platform/win32/EventLog.h"
 #include "platform/win32/Text.h"
-#include "platform/win32/Win32Platform.h"
+#include "platform/win32/Win32Files.h"
+#include "platform/win32/Win32Process.h"
+#include "platform/win32/Win32Screen.h"
 #include "update/F_Main.h"
 
 namespace {
@@ -27,11 +29,14 @@ int RegisterEventSourceOption(quennel::Screen& screen) {
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   using namespace quennel;
-  win32::Win32Platform platform;
+  win32::Win32Files files;
+  win32::Win32Process process;
+  win32::Win32Screen screen;
+  win32::EventLog log;
   // Alone, an option is no valid command line (two paths are needed): it
   // takes nothing from what works.
-  std::string tail = win32::CommandTailOf(GetCommandLineW());
+  std::string tail = process.CommandTail();
   tail.erase(tail.find_last_not_of(" \t") + 1);
-  if (tail == win32::kRegisterOption) return RegisterEventSourceOption(platform);
-  RunQuennel(platform.Parts());
+  if (tail == win32::kRegisterOption) return RegisterEventSourceOption(screen);
+  RunQuennel({files, process, screen, log});
 }

@@ -1,6 +1,7 @@
 /// Any argument vector (the input split on NUL bytes, which no argument can
-/// hold) survives quoting: joined and split back, and behind a quoted
-/// program name in a launch command line.
+/// hold) survives quoting: joined and split back; and the command tail
+/// rebuilt from it reads back as the same two paths and arguments, or, where
+/// a path holds a double quote, not at all.
 
 #include <cstdint>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "platform/WindowsQuoting.h"
+#include "update/F_Main.h"
 
 namespace {
 
@@ -36,14 +38,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string joined = quennel::JoinArguments(args);
   Require(quennel::SplitArguments(joined) == args);
 
-  // The first part, its quotes dropped, stands for the program's path.
-  if (args.empty()) return 0;
-  std::string program = args.front();
-  std::erase(program, '"');
-  const std::vector<std::string> rest(args.begin() + 1, args.end());
-  const quennel::LaunchCommand command =
-      quennel::SplitLaunchCommand("\"" + program + "\" " + quennel::JoinArguments(rest));
-  Require(command.program == program);
-  Require(command.args == rest);
+  if (args.size() < 2) return 0;
+  const auto fields = quennel::ParseCommandLine(quennel::TailFromArguments(args));
+  const bool writable = args[0].find('"') == std::string::npos && args[1].find('"') == std::string::npos;
+  Require(fields.has_value() == writable);
+  if (!fields) return 0;
+  Require(fields->SourcePath == args[0] && fields->DestPath == args[1]);
+  Require(quennel::SplitArguments(fields->ExtraArgs) == std::vector<std::string>(args.begin() + 2, args.end()));
   return 0;
 }

@@ -4,8 +4,8 @@
 /// the tests on real files share.
 
 #include <fcntl.h>
-#include <poll.h>
-#include <sys/inotify.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -124,33 +125,6 @@ inline pid_t Spawn(const Args& args, const fs::path& probeOut, const fs::path& e
   return pid;
 }
 
-/// Waits (10 s at most) until the running child `pid` holds a descriptor
-/// on `path`, or has opened it `opens` times: a descriptor kept shows in
-/// /proc; one opened and closed again at each try of a busy lock only shows
-/// as an open (the test runs nothing else that opens `path` meanwhile).
-inline bool WaitForDescriptor(pid_t pid, const fs::path& path, int opens = 1) {
-  const int watch = inotify_init1(IN_CLOEXEC);
-  inotify_add_watch(watch, path.parent_path().c_str(), IN_OPEN);
-  int seen = 0, rounds = 0;  // of 5 ms at most
-  siginfo_t ended{};
-  while (seen < opens && ++rounds <= 2000 && waitid(P_PID, pid, &ended, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-         ended.si_pid == 0) {
-    std::error_code error;
-    for (fs::directory_iterator fd("/proc/" + std::to_string(pid) + "/fd", error), end; fd != end; fd.increment(error))
-      if (fs::equivalent(fd->path(), path, error)) seen = opens;
-    pollfd ready{watch, POLLIN, 0};
-    alignas(inotify_event) char events[4096];
-    const ssize_t n = poll(&ready, 1, 5) == 1 ? read(watch, events, sizeof events) : 0;
-    for (ssize_t at = 0; at < n;) {
-      const auto* event = reinterpret_cast<const inotify_event*>(events + at);
-      seen += event->len > 0 && path.filename() == event->name;
-      at += sizeof(inotify_event) + event->len;
-    }
-  }
-  close(watch);
-  return seen >= opens;
-}
-
 inline int Wait(pid_t pid) {
   int status = 0;
   waitpid(pid, &status, 0);
@@ -187,6 +161,36 @@ inline ProbeReport ReadProbe(const fs::path& path) {
     if (key == "sigpipe") report.sigpipe = value;
   }
   return report;
+}
+
+/// `name`'s uid and primary group; nothing where there is no such user.
+inline std::optional<std::pair<uid_t, gid_t>> UserIds(const char* name) {
+  const passwd* p = getpwnam(name);
+  return p ? std::optional(std::pair(p->pw_uid, p->pw_gid)) : std::nullopt;
+}
+
+/// In a child: becomes `uid` in group `gid` and the `groups`. False where refused.
+inline bool Become(uid_t uid, gid_t gid, const std::vector<gid_t>& groups = {}) {
+  return setgroups(groups.size(), groups.data()) == 0 && setresgid(gid, gid, gid) == 0 &&
+         setresuid(uid, uid, uid) == 0;
+}
+
+/// The names in `folder` that Quennel's own files have (`.NAME.quennel~…`),
+/// the lock file's included.
+inline std::vector<std::string> OwnFilesIn(const fs::path& folder) {
+  std::vector<std::string> found;
+  for (const auto& entry : fs::directory_iterator(folder))
+    if (entry.path().filename().string().find(".quennel~") != std::string::npos)
+      found.push_back(entry.path().filename().string());
+  return found;
+}
+
+/// What stands at `path`, as `ls -l` and `cat` show it: whether it changed.
+inline std::string Looks(const fs::path& path) {
+  struct stat st {};
+  if (lstat(path.c_str(), &st) != 0) return "nothing";
+  return std::to_string(st.st_mode) + " " + std::to_string(st.st_uid) + ":" + std::to_string(st.st_gid) + " " +
+         std::to_string(st.st_nlink) + " " + (S_ISREG(st.st_mode) ? ReadAll(path) : "");
 }
 
 /// Opens `dir` to other users: they reach it, run the copy of Quennel put

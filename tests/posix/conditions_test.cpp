@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/posix/PosixFiles.h"
 #include "tests/posix/RealRun.h"
 
 namespace {
@@ -33,6 +34,16 @@ Outcome WithOwnMount(const std::string& mountCommand, const std::function<int()>
     if (std::system((mountCommand + " >&2").c_str()) != 0) return kMountsRefused;
     return body();
   });
+}
+
+/// The command that mounts a fresh image formatted by `mkfs`, made in `dir`
+/// (sparse; XFS takes no less than 300 MiB); empty where it cannot be made.
+std::string ImageMount(const fs::path& dir, const std::string& mkfs) {
+  const std::string image = (dir / "fs.img").string();
+  std::ofstream(image).close();
+  fs::resize_file(image, 320 << 20);
+  if (std::system((mkfs + " " + image + " >/dev/null 2>&1").c_str()) != 0) return "";
+  return "mount -o loop " + image + " ";
 }
 
 /// One install from `shared` into `folder`, then one more start: the first
@@ -61,6 +72,7 @@ struct TimeCase {
   timespec source, installed;
   bool installs;
   timespec stored;  // what that file system keeps: the smallest later time it can
+  bool clones = false;  // the source is on the image too, which clones files (a reflink)
 };
 
 void PrintTo(const TimeCase& c, std::ostream* out) { *out << c.name; }
@@ -70,22 +82,16 @@ class FileTimes : public ::testing::TestWithParam<TimeCase> {};
 /// One version is installed once, whatever times the installed copy's file
 /// system keeps: coarse clocks on a loop-mounted image (the source keeping
 /// nanoseconds), and on tmpfs, for both, dates a count of nanoseconds in 64
-/// bits cannot hold.
+/// bits cannot hold. On XFS the system clones the whole new version at once.
 TEST_P(FileTimes, OneInstallPerVersion) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root (CI runs as root) to mount a file system";
   const TimeCase& c = GetParam();
   TempDir dir;
   fs::create_directory(dir / "mnt");
   std::string mount = "mount -t tmpfs tmpfs ";
-  if (c.mkfs) {
-    const std::string image = (dir / "fs.img").string();
-    std::ofstream(image).close();
-    fs::resize_file(image, 16 << 20);
-    if (std::system((std::string(c.mkfs) + " " + image + " >/dev/null 2>&1").c_str()) != 0)
-      GTEST_SKIP() << "cannot format the image: " << c.mkfs;
-    mount = "mount -o loop " + image + " ";
-  }
-  const fs::path sourceFolder = c.mkfs ? dir.path : dir / "mnt";
+  if (c.mkfs) mount = ImageMount(dir.path, c.mkfs);
+  if (mount.empty()) GTEST_SKIP() << "cannot format the image: " << c.mkfs;
+  const fs::path sourceFolder = c.mkfs && !c.clones ? dir.path : dir / "mnt";
 
   const Outcome outcome = WithOwnMount(mount + (dir / "mnt").string(), [&] {
     return InstallTwice(dir.path, sourceFolder, dir / "mnt", c.source, c.installed);
@@ -103,6 +109,7 @@ const TimeCase kTimes[] = {
     {"Ext3SmallInodesKeepSeconds", "mkfs.ext3 -q -F -I 128", {1'700'000'000, 500'000'000}, {400'000'000, 0}, true,
      {1'700'000'001, 0}},
     {"FatKeepsTwoSeconds", "mkfs.vfat", {1'700'000'001, 250'000'000}, {400'000'000, 0}, true, {1'700'000'002, 0}},
+    {"XfsClones", "mkfs.xfs -q -f", {1'700'000'000, 123}, {400'000'000, 0}, true, {1'700'000'000, 123}, true},
     {"Year2300Over2000", nullptr, {k2300, 0}, {k2000, 0}, true, {k2300, 0}},
     {"Year2000Over2300", nullptr, {k2000, 0}, {k2300, 0}, false, {k2300, 0}},
     {"Year1677Over1601", nullptr, {k1677, 0}, {k1601, 0}, true, {k1677, 0}},
@@ -110,6 +117,29 @@ const TimeCase kTimes[] = {
 };
 INSTANTIATE_TEST_SUITE_P(FileSystems, FileTimes, ::testing::ValuesIn(kTimes),
                          [](const auto& info) { return std::string(info.param.name); });
+
+/// Where the file system clones (XFS), the first system copy takes the
+/// whole new version at once, and the next one finds its end.
+TEST(Clones, TheWholeFileAtOnce) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root (CI runs as root) to mount a file system";
+  TempDir dir;
+  fs::create_directory(dir / "mnt");
+  const std::string mount = ImageMount(dir.path, "mkfs.xfs -q -f");
+  if (mount.empty()) GTEST_SKIP() << "cannot make an XFS image (Debian: xfsprogs)";
+  const std::string bits = ProbeBytes(size_t{3} << 20);
+
+  const Outcome outcome = WithOwnMount(mount + (dir / "mnt").string(), [&] {
+    WriteAll(dir / "mnt/new", bits);
+    quennel::PosixFiles files;
+    const auto source = files.OpenSource((dir / "mnt/new").string());
+    const auto file = files.Resolve((dir / "mnt/app").string(), false)->Create("copy");
+    const auto first = file->CopyFrom(*source, 1 << 20), second = file->CopyFrom(*source, 1 << 20);
+    return first == bits.size() && second == 0u && ReadAll(dir / "mnt/copy") == bits ? 0 : 1;
+  });
+
+  if (outcome.status == kMountsRefused) GTEST_SKIP() << "mounts refused here: " << outcome.err;
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+}
 
 /// Standard error is a pipe whose reader is gone when the copy-error box
 /// is written: the program still starts, with SIGPIPE as Quennel found it.

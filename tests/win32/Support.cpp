@@ -1,30 +1,34 @@
 #include "tests/win32/Support.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <stdexcept>
 #include <thread>
 
+#include "platform/win32/EventLog.h"
+#include "platform/win32/FileInfo.h"
+#include "platform/win32/Handle.h"
+#include "platform/win32/Paths.h"
 #include "platform/win32/Text.h"
+#include "platform/win32/Win32Process.h"
+#include "platform/win32/Win32Screen.h"
+#include "tests/RunForm.h"
 
 namespace quennel::test {
 namespace {
 
 void RemoveTree(const std::wstring& folder) {
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      const std::wstring name = found.cFileName;
-      if (name == L"." || name == L"..") continue;
-      const std::wstring path = folder + name;
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(path + L"\\");
-      } else {
-        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileW(path.c_str());
-      }
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-  }
+  win32::ForEachFound(folder + L"*", [&](const WIN32_FIND_DATAW& found) {
+    const std::wstring name = found.cFileName, path = folder + name;
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+      DeleteFileW(path.c_str());
+    } else if (name != L"." && name != L"..") {
+      RemoveTree(path + L"\\");
+    }
+    return true;
+  });
   RemoveDirectoryW(folder.c_str());
 }
 
@@ -32,40 +36,52 @@ void Check(bool ok, const char* what) {
   if (!ok) throw std::runtime_error(std::string(what) + " failed, error " + std::to_string(GetLastError()));
 }
 
-}  // namespace
+/// The real process, but for the command tail and the end.
+class CaughtProcess final : public win32::Win32Process {
+public:
+  explicit CaughtProcess(std::string tail) : tail_(std::move(tail)) {}
+  std::string CommandTail() override { return tail_; }
+  [[noreturn]] void End(int status) override { throw testing::Ended{status}; }
 
-FileStamp AnHourOn() {
-  FILETIME now;
-  GetSystemTimeAsFileTime(&now);
-  const std::uint64_t ticks = (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-  return FileStamp{static_cast<std::int64_t>(ticks / 10'000'000) - 11'644'473'600 + 3600, 0};
-}
+private:
+  std::string tail_;
+};
+
+/// The real screen, keeping each box's text (no desktop: a box returns at once).
+class CaughtScreen final : public win32::Win32Screen {
+public:
+  explicit CaughtScreen(std::vector<std::string>& boxes) : boxes_(boxes) {}
+  void ShowMessage(const std::string& text, MessageStyle style, const std::optional<std::string>& title) override {
+    boxes_.push_back(text);
+    Win32Screen::ShowMessage(text, style, title);
+  }
+
+private:
+  std::vector<std::string>& boxes_;
+};
+
+}  // namespace
 
 TempFolder::TempFolder() {
   static int serial = 0;
   wchar_t temp[MAX_PATH + 1];
   Check(GetTempPathW(MAX_PATH + 1, temp) != 0, "GetTempPathW");
-  path_ = std::wstring(temp) + L"quennel test é ü 中 " + std::to_wstring(GetCurrentProcessId()) + L"-" +
+  path_ = std::wstring(temp) + L"quennel test \u00e9 \u00fc \u4e2d " + std::to_wstring(GetCurrentProcessId()) + L"-" +
           std::to_wstring(++serial) + L"\\";
   RemoveTree(path_);
   Check(CreateDirectoryW(path_.c_str(), nullptr), "CreateDirectoryW");
 }
 
-TempFolder::~TempFolder() { RemoveTree(path_); }
-
-std::vector<std::wstring> TempFolder::Names(std::wstring_view part) const { return NamesIn(path_, part); }
+TempFolder::~TempFolder() { RemoveTree(LR"(\\?\)" + path_); }  // deep folders too
 
 std::vector<std::wstring> NamesIn(const std::wstring& folder, std::wstring_view part) {
   std::vector<std::wstring> names;
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return names;
-  do {
+  win32::ForEachFound(folder + L"*", [&](const WIN32_FIND_DATAW& found) {
     const std::wstring name = found.cFileName;
     if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name.find(part) != std::wstring::npos)
       names.push_back(name);
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
+    return true;
+  });
   return names;
 }
 
@@ -73,78 +89,72 @@ std::wstring ProgramFolder() {
   wchar_t self[MAX_PATH];
   const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
   Check(length > 0 && length < MAX_PATH, "GetModuleFileNameW");
-  std::wstring path(self, length);
+  const std::wstring path(self, length);
   return path.substr(0, path.find_last_of(L"\\/") + 1);
 }
 
 std::wstring HelperPath() { return ProgramFolder() + L"quennel_test_helper.exe"; }
 std::wstring QuennelPath() { return ProgramFolder() + L"quennel.exe"; }
 
-void WriteBytes(const std::wstring& path, const std::string& bytes) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  Check(file != INVALID_HANDLE_VALUE, "CreateFileW");
+void WriteBytes(const std::wstring& path, const std::string& bytes, std::optional<int> day) {
+  const win32::Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  Check(file.valid(), "CreateFileW");
   DWORD written = 0;
-  const BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  CloseHandle(file);
-  Check(ok && written == bytes.size(), "WriteFile");
+  Check(WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr), "WriteFile");
+  // 2001-01-01 is 400 years, 146,097 days, after 1601-01-01 (the FILETIME epoch).
+  const ULONGLONG ticks = (146097ull + static_cast<ULONGLONG>(day.value_or(0))) * 864000000000ull;
+  const FILETIME time{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+  Check(!day || SetFileTime(file.get(), nullptr, nullptr, &time), "SetFileTime");
 }
 
 std::string ReadBytes(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, 0, nullptr);
-  Check(file != INVALID_HANDLE_VALUE, "CreateFileW");
+  const win32::Handle file(
+      CreateFileW(path.c_str(), GENERIC_READ, win32::kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
+  Check(file.valid(), "CreateFileW");
   std::string bytes;
   char buffer[65536];
   DWORD got = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
-  CloseHandle(file);
+  while (ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
   return bytes;
 }
 
-std::string Pattern(size_t size, unsigned seed) {
-  std::string bytes(size, '\0');
-  unsigned x = seed * 2654435761u + 1;
-  for (char& c : bytes) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<char>(x >> 23);
-  }
-  return bytes;
+::testing::AssertionResult HasBytes(const std::wstring& path, const std::string& expected) {
+  const std::string bytes = ReadBytes(path);
+  if (bytes == expected) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << Utf8(path) << " has " << bytes.size() << " bytes, not the " << expected.size()
+                                       << " expected";
 }
 
-FILETIME Day(int days) {
-  // 2001-01-01 is 400 years, 146,097 days, after 1601-01-01 (the FILETIME epoch).
-  const ULONGLONG ticks = (146097ull + static_cast<ULONGLONG>(days)) * 864000000000ull;
-  return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::string Utf8(const std::wstring& wide) { return win32::Utf8(wide); }
+
+std::wstring Rules(const std::wstring& path) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, nullptr,
+                        &descriptor);
+  wchar_t* text = nullptr;
+  ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text,
+                                                       nullptr);
+  std::wstring result = text ? text : L"";
+  LocalFree(text);
+  LocalFree(descriptor);
+  return result;
 }
 
-void SetModified(const std::wstring& path, const FILETIME& time) {
-  HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, 0, nullptr);
-  Check(file != INVALID_HANDLE_VALUE, "CreateFileW");
-  const BOOL ok = SetFileTime(file, nullptr, nullptr, &time);
-  CloseHandle(file);
-  Check(ok, "SetFileTime");
+void SetRules(const std::wstring& path, const wchar_t* sddl) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  Check(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr), "SDDL");
+  PACL dacl = nullptr;
+  BOOL present = FALSE, defaulted = FALSE;
+  GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+  const DWORD error = SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
+                                            DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                                            nullptr, dacl, nullptr);
+  LocalFree(descriptor);
+  SetLastError(error);
+  Check(error == ERROR_SUCCESS, "SetNamedSecurityInfoW");
 }
-
-void WriteDated(const std::wstring& path, const std::string& bytes, int day) {
-  WriteBytes(path, bytes);
-  SetModified(path, Day(day));
-}
-
-HWND ShownWindow() {
-  HWND found = nullptr;
-  EnumThreadWindows(
-      GetCurrentThreadId(),
-      [](HWND window, LPARAM result) {
-        if (!IsWindowVisible(window)) return TRUE;
-        *reinterpret_cast<HWND*>(result) = window;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&found));
-  return found;
-}
-
-Child::Child(Child&& other) noexcept : process_(other.process_) { other.process_ = nullptr; }
 
 Child::~Child() {
   if (!process_) return;
@@ -157,29 +167,24 @@ Child::~Child() {
 
 Child Child::Start(const std::wstring& program, const std::wstring& arguments, bool ready) {
   static int serial = 0;
-  const std::wstring eventName = L"Local\\quennel-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                                 std::to_wstring(++serial);
+  const std::wstring eventName =
+      L"Local\\quennel-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++serial);
   HANDLE event = CreateEventW(nullptr, TRUE, FALSE, eventName.c_str());
   Check(event != nullptr, "CreateEventW");
   std::wstring line = L"\"" + program + L"\" " + arguments + (ready ? L" " + eventName : L"");
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};
-  const BOOL ok = CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                 &startup, &info);
-  if (!ok) CloseHandle(event);
-  Check(ok, "CreateProcessW");
-  CloseHandle(info.hThread);
+  const BOOL ok =
+      CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info);
+  if (ok) CloseHandle(info.hThread);
   Child child;
-  child.process_ = info.hProcess;
-  if (ready) {
-    HANDLE waits[] = {event, info.hProcess};
-    const DWORD woke = WaitForMultipleObjects(2, waits, FALSE, 30000);
-    CloseHandle(event);
-    if (woke != WAIT_OBJECT_0) throw std::runtime_error("the helper did not get ready");
-  } else {
-    CloseHandle(event);
-  }
+  child.process_ = ok ? info.hProcess : nullptr;
+  HANDLE waits[] = {event, info.hProcess};
+  const bool signalled = !ready || (ok && WaitForMultipleObjects(2, waits, FALSE, 30000) == WAIT_OBJECT_0);
+  CloseHandle(event);
+  Check(ok, "CreateProcessW");
+  if (!signalled) throw std::runtime_error("the helper did not get ready");
   return child;
 }
 
@@ -198,26 +203,38 @@ Child RunProgram(const std::wstring& path, int milliseconds) {
   return Child::Start(path, L"--run " + std::to_wstring(milliseconds), true);
 }
 
-std::optional<std::wstring> AwaitRecord(const std::wstring& program, std::chrono::milliseconds timeout) {
-  const std::wstring record = program + L".cmdline";
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (GetFileAttributesW(record.c_str()) == INVALID_FILE_ATTRIBUTES) {
-    if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  const std::string bytes = ReadBytes(record);
-  return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+std::vector<std::wstring> Starts(const std::wstring& program) {
+  if (!Exists(program + L".starts")) return {};
+  const std::string bytes = ReadBytes(program + L".starts");
+  const std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+  std::vector<std::wstring> lines;
+  for (size_t begin = 0, end; (end = text.find(L'\n', begin)) != std::wstring::npos; begin = end + 1)
+    lines.push_back(text.substr(begin, end - begin));
+  return lines;
 }
 
-::testing::AssertionResult HasBytes(const std::wstring& path, const std::string& expected) {
-  const std::string bytes = ReadBytes(path);
-  if (bytes == expected) return ::testing::AssertionSuccess();
-  size_t first = 0;
-  while (first < bytes.size() && first < expected.size() && bytes[first] == expected[first]) ++first;
-  return ::testing::AssertionFailure() << Utf8(path) << " has " << bytes.size() << " bytes, not the "
-                                     << expected.size() << " expected; they differ from byte " << first;
+std::vector<std::wstring> AwaitStarts(const std::wstring& program, size_t count) {
+  const auto deadline = std::chrono::steady_clock::now() + 30s;
+  while (Starts(program).size() < count && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(20ms);
+  return Starts(program);
 }
 
-std::string Utf8(const std::wstring& wide) { return win32::Utf8(wide); }
+void InstallTest::SetUp() {
+  ASSERT_TRUE(CreateDirectoryW(source.substr(0, source.rfind(L'\\')).c_str(), nullptr));
+  WriteBytes(installed, oldBits, 100);
+  WriteBytes(source, newBits, 200);
+}
+
+Child InstallTest::Start(const std::wstring& dest, const std::wstring& arguments) const {
+  return Child::Start(QuennelPath(), L"\"" + source + L"\" \"" + dest + L"\" " + arguments, false);
+}
+
+int InstallTest::RunHere(const std::string& tail, std::chrono::milliseconds busyLimit) {
+  CaughtProcess process(tail);
+  CaughtScreen screen(boxes);
+  win32::EventLog log;
+  return testing::RunForm({files, process, screen, log}, busyLimit);
+}
 
 }  // namespace quennel::test

@@ -4,9 +4,9 @@
 ///   --run MS EVENT        signals EVENT and runs for MS ms (a program in use)
 ///   --lock PATH MS EVENT  opens PATH for reading and writing, locks its first
 ///                         byte, signals EVENT, holds it MS ms
-///   anything else         writes its own command line (UTF-16) to EXE.cmdline,
-///                         adds it as a line to EXE.starts, then stays for
-///                         the milliseconds written in EXE.stay, if any
+///   anything else         adds its own command line (UTF-16) as a line to
+///                         EXE.starts, then stays for the milliseconds
+///                         written in EXE.stay, if any
 /// EVENT names an event the test waits on, so it knows the file is held.
 
 #include <windows.h>
@@ -44,18 +44,9 @@ int Record() {
   wchar_t self[32768];
   const DWORD length = GetModuleFileNameW(nullptr, self, 32768);
   if (length == 0 || length >= 32768) return 3;
-  const std::wstring record = std::wstring(self) + L".cmdline";
-  const std::wstring partial = record + L".part";
-  const std::wstring line = GetCommandLineW();
-  Append(std::wstring(self) + L".starts", line + L"\n");
-  HANDLE file = CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return 4;
-  DWORD written = 0;
-  const BOOL ok = WriteFile(file, line.data(), static_cast<DWORD>(line.size() * sizeof(wchar_t)), &written, nullptr);
-  CloseHandle(file);
-  // Renamed into place whole, so a reader never sees half of it.
-  if (!ok || !MoveFileExW(partial.c_str(), record.c_str(), MOVEFILE_REPLACE_EXISTING)) return 5;
-  HANDLE stayFile = CreateFileW((std::wstring(self) + L".stay").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  Append(std::wstring(self) + L".starts", std::wstring(GetCommandLineW()) + L"\n");
+  HANDLE stayFile = CreateFileW((std::wstring(self) + L".stay").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
   if (stayFile != INVALID_HANDLE_VALUE) {
     char digits[16] = {};
     DWORD got = 0;

@@ -1,157 +1,89 @@
-/// Real quennel.exe runs: several at once on one destination, and over a
-/// program that another process keeps running (set aside and updated).
+/// Whole runs on real files, one concern each: through quennel.exe, or in
+/// this process where a wait must be short or a box read.
 
 #include <windows.h>
-
 #include <algorithm>
 #include <functional>
-#include <iterator>
 #include <thread>
 
-#include <gtest/gtest.h>
-
-#include "platform/win32/Handle.h"
-#include "platform/win32/Paths.h"
-#include "platform/win32/Staging.h"
+#include "platform/win32/Win32Process.h"
 #include "tests/win32/Support.h"
+#include "update/Leftovers.h"
+#include "update/OwnNames.h"
 
-namespace quennel::win32 {
+namespace quennel::test {
 namespace {
 
-using namespace std::chrono_literals;
-
-/// The command lines the installed program was started with, one a start.
-std::vector<std::wstring> Starts(const std::wstring& program) {
-  const std::wstring log = program + L".starts";
-  if (GetFileAttributesW(log.c_str()) == INVALID_FILE_ATTRIBUTES) return {};
-  const std::string bytes = test::ReadBytes(log);
-  const std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
-  std::vector<std::wstring> lines;
-  for (size_t begin = 0, end; (end = text.find(L'\n', begin)) != std::wstring::npos; begin = end + 1)
-    lines.push_back(text.substr(begin, end - begin));
-  return lines;
-}
-
-bool Marked(const std::wstring& line) { return line.ends_with(L" (~!~)"); }
-
-class Runs : public testing::Test {
+class Runs : public InstallTest {
 protected:
-  void SetUp() override {
-    ASSERT_TRUE(CreateDirectoryW(newFolder.c_str(), nullptr));
-    Prepare();
+  /// Quennel's own files beside `program` but its lock file; named, for a message.
+  std::string Leftovers(const std::wstring& program) const {
+    const std::wstring name = program.substr(program.find_last_of(L'\\') + 1);
+    std::string left;
+    for (const std::wstring& file : NamesIn(program.substr(0, program.size() - name.size()), L".quennel~"))
+      if (file.starts_with(name) && file != name + L".quennel~lock") left += Utf8(file) + " ";
+    return left;
   }
-  /// The helper installed, dated day 100; `newBits` waiting, dated day 200.
-  void Prepare() {
-    test::WriteDated(installed, oldBits, 100);
-    test::WriteDated(source, newBits, 200);
-  }
-  test::Child Start() const { return Start(installed); }
-  test::Child Start(const std::wstring& dest) const {
-    return test::Child::Start(test::QuennelPath(), L"\"" + source + L"\" \"" + dest + L"\" vite", false);
-  }
-  /// Quennel's own files beside the installed program, but the lock file
-  /// a replacement leaves for the next.
-  std::vector<std::wstring> Leftovers() const {
-    std::vector<std::wstring> names = folder.Names(L".quennel~");
-    std::erase(names, LockFileName(SplitPath(installed).name));
-    return names;
-  }
-  /// Waits until `count` starts are recorded.
-  std::vector<std::wstring> AwaitStarts(size_t count) const {
-    const auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (Starts(installed).size() < count && std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(20ms);
-    return Starts(installed);
-  }
-
-  test::TempFolder folder;
-  const std::wstring newFolder = folder.path() + L"nouvelle";
-  const std::wstring source = newFolder + L"\\prog.exe";
-  const std::wstring installed = folder.path() + L"prog \u00e9 \u4e2d.exe";
-  const std::string oldBits = test::ReadBytes(test::HelperPath());
-  std::string newBits = oldBits + "nouvelle version";
-};
-
-/// Runs that overlap while one copies: a large new version.
-class Concurrent : public Runs {
-protected:
-  void SetUp() override {
-    newBits = oldBits + test::Pattern(40u << 20, 9);
-    Runs::SetUp();
+  std::wstring Launched(const std::wstring& program, const std::wstring& extra) const {
+    return L"\"" + program + L"\" " + extra;
   }
 };
 
-TEST_F(Concurrent, SimultaneousRunsAllStartAndOneInstalls) {
-  for (size_t runs : {4u, 8u}) {
-    SCOPED_TRACE(runs);
-    Prepare();
-    std::vector<test::Child> children;
-    for (size_t k = 0; k < runs; ++k) children.push_back(Start());
-    for (auto& child : children) EXPECT_EQ(child.Wait(60s), DWORD{0});
-    const auto starts = AwaitStarts(runs);
-    ASSERT_EQ(starts.size(), runs);
-    EXPECT_EQ(std::count_if(starts.begin(), starts.end(), [](const auto& line) { return !Marked(line); }), 1);
-    EXPECT_TRUE(test::HasBytes(installed, newBits));
-    EXPECT_TRUE(Leftovers().empty());
-    DeleteFileW((installed + L".starts").c_str());
-  }
-}
-
-TEST_F(Concurrent, DoubleClickWhileTheFirstProgramRuns) {
-  // The started program stays open, as a real one would.
-  test::WriteBytes(installed + L".stay", "4000");
-  test::Child first = Start();
-  std::this_thread::sleep_for(300ms);
-  const auto before = std::chrono::steady_clock::now();
-  test::Child second = Start();
-  EXPECT_EQ(second.Wait(30s), DWORD{0});
-  EXPECT_EQ(first.Wait(30s), DWORD{0});
-  // Not the minute-long wait for a busy program.
-  EXPECT_LT(std::chrono::steady_clock::now() - before, 20s);
-  const auto starts = AwaitStarts(2);
-  ASSERT_EQ(starts.size(), 2u);
-  EXPECT_NE(Marked(starts[0]), Marked(starts[1]));
-  EXPECT_TRUE(test::HasBytes(installed, newBits));
-  EXPECT_TRUE(Leftovers().empty());
-}
-
-TEST_F(Runs, ProgramRunByOthersIsUpdatedAtOnceAndClearedLater) {
-  std::optional<test::Child> other;
-  other.emplace(test::RunProgram(installed, 60000));
+TEST_F(Runs, RunningProgramIsSetAsideTheNewOneStartedAndTheOldClearedLater) {
+  std::optional<Child> other;
+  other.emplace(RunProgram(installed, 60000));
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(Start().Wait(60s), DWORD{0});
+  EXPECT_EQ(Start(installed).Wait(60s), DWORD{0});
   EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
-  EXPECT_TRUE(test::HasBytes(installed, newBits));
-  // A new version went in: started without the marker.
-  EXPECT_EQ(test::AwaitRecord(installed, 20s), L"\"" + installed + L"\" vite");
+  EXPECT_TRUE(HasBytes(installed, newBits));
+  EXPECT_EQ(AwaitStarts(installed, 1), std::vector{Launched(installed, L"vite")});
   EXPECT_FALSE(other->Wait(0ms).has_value());  // the other instance runs on
-  EXPECT_EQ(folder.Names(L".old").size(), 1u);
-  EXPECT_TRUE(folder.Names(L".tmp").empty());
-
-  // Once it has ended, a replacement ten minutes on leaves nothing beside the program.
+  ASSERT_EQ(NamesIn(folder.path(), L".old").size(), 1u);
+  EXPECT_TRUE(NamesIn(folder.path(), L".tmp").empty());
+  // Once it has ended, a clean-up ten minutes on leaves nothing beside the program.
   other.reset();
-  newBits += "2";
-  test::WriteDated(source, newBits, 300);
-  EXPECT_EQ(Start().Wait(60s), DWORD{0});
-  EXPECT_TRUE(test::HasBytes(installed, newBits));
-  ClearLeftovers(Extended(installed), test::AnHourOn());
-  EXPECT_TRUE(Leftovers().empty());
+  FileStamp later = win32::Win32Process().Clock();
+  later.seconds += 3600;
+  ClearLeftovers(files, *files.Resolve(Utf8(installed), false), later);
+  EXPECT_EQ(Leftovers(installed), "");
 }
 
-TEST_F(Runs, FailedSecondRenamePutsTheOldFileBack) {
-  test::Child other = test::RunProgram(installed, 60000);
-  const std::wstring target = Extended(installed);
-  const std::wstring aside = Extended(folder.path() + QuennelName(SplitPath(installed).name, Kind::SetAside, RandomHex()));
-  constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-  const Handle old(CreateFileW(target.c_str(), DELETE | SYNCHRONIZE, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
-  // The program's own folder cannot move into itself: the second rename fails.
-  const Handle replacement(CreateFileW(Extended(folder.path()).c_str(), DELETE | SYNCHRONIZE, kShareAll, nullptr,
-                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  ASSERT_TRUE(old.valid() && replacement.valid());
-  EXPECT_THROW(ReplaceSettingAside(old.get(), replacement.get(), target, aside), PlatformError);
-  EXPECT_TRUE(test::HasBytes(installed, oldBits));
-  EXPECT_TRUE(folder.Names(L".quennel~").empty());
-  EXPECT_FALSE(other.Wait(0ms).has_value());
+/// A file held open without delete sharing is waited for, within the bound.
+TEST_F(Runs, HeldOpenIsWaitedForThenGivenUp) {
+  for (const bool released : {true, false}) {
+    SCOPED_TRACE(released ? "released within the bound" : "held past it");
+    boxes.clear();
+    const std::wstring installed = folder.path() + (released ? L"lib\u00e9r\u00e9.exe" : L"tenu.exe");
+    WriteBytes(installed, oldBits, 100);
+    Child holder = HoldFile(installed, released ? 800 : 30000);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(RunHere(Quoted(source) + " " + Quoted(installed) + " x", released ? 20s : 1s), kExitStarted);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, released ? 800ms : 1s);
+    EXPECT_TRUE(HasBytes(installed, released ? newBits : oldBits));
+    EXPECT_EQ(boxes.size(), released ? 0u : 1u);
+    if (!released) {
+      EXPECT_NE(boxes[0].find(Utf8(installed)), std::string::npos);
+    }
+    EXPECT_EQ(AwaitStarts(installed, 1).back(), Launched(installed, released ? L"x" : L"x (~!~)"));
+    EXPECT_EQ(Leftovers(installed), "");
+  }
+}
+
+TEST_F(Runs, SimultaneousRunsAllStartAndOneInstalls) {
+  newBits = oldBits + std::string(40u << 20, 'v');  // they overlap while one copies
+  WriteBytes(source, newBits, 200);
+  WriteBytes(installed + L".stay", "3000");  // the started program stays open, as a real one would
+  const auto start = std::chrono::steady_clock::now();
+  std::vector<Child> children;
+  for (int k = 0; k < 6; ++k) children.push_back(Start(installed));
+  for (auto& child : children) EXPECT_EQ(child.Wait(60s), DWORD{0});
+  // Not the minute-long wait for a busy program.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 40s);
+  const auto starts = AwaitStarts(installed, 6);
+  ASSERT_EQ(starts.size(), 6u);
+  EXPECT_EQ(std::ranges::count_if(starts, [](const auto& line) { return !Marked(line); }), 1);
+  EXPECT_TRUE(HasBytes(installed, newBits));
+  EXPECT_EQ(Leftovers(installed), "");
 }
 
 /// The short (8.3) form of `path`, as the volume keeps it.
@@ -175,7 +107,11 @@ TEST_F(Runs, EverySpellingOfOneProgramIsOneProgram) {
     const char* name;
     std::function<std::wstring(const std::wstring& place)> spell;
   } spellings[] = {
-      {"short name", [&](const std::wstring& place) { return place + SplitPath(ShortOf(place + name)).name; }},
+      {"short name",
+       [&](const std::wstring& place) {
+         const std::wstring shorter = ShortOf(place + name);
+         return place + shorter.substr(shorter.find_last_of(L'\\') + 1);
+       }},
       {"short folder", [&](const std::wstring& place) { return ShortOf(place) + name; }},
       {"case", [&](const std::wstring& place) { return Upper(place + name); }},
       {"slashes", [&](std::wstring place) { return std::ranges::replace(place, L'\\', L'/'), place + name; }},
@@ -188,34 +124,33 @@ TEST_F(Runs, EverySpellingOfOneProgramIsOneProgram) {
     SCOPED_TRACE(spelling.name);
     const std::wstring place = folder.path() + L"Long Folder Name " + std::to_wstring(++row) + L"\\";
     ASSERT_TRUE(CreateDirectoryW(place.c_str(), nullptr));
-    test::WriteDated(place + name, oldBits, 100);
+    WriteBytes(place + name, oldBits, 100);
     const std::wstring spelled = spelling.spell(place);
     ASSERT_NE(spelled, place + name);
-    test::Child other = test::RunProgram(place + name, 60000);
-    test::Child byName = Start(place + name), bySpelling = Start(spelled);
+    Child other = RunProgram(place + name, 60000);
+    Child byName = Start(place + name), bySpelling = Start(spelled);
     EXPECT_EQ(byName.Wait(60s), DWORD{0});
     EXPECT_EQ(bySpelling.Wait(60s), DWORD{0});
 
-    EXPECT_TRUE(test::HasBytes(place + name, newBits));
+    EXPECT_TRUE(HasBytes(place + name, newBits));
     // Each start is recorded beside the program under the name it was started by.
     std::vector<std::wstring> starts;
     for (int tries = 0; starts.size() < 2 && tries < 600; ++tries, std::this_thread::sleep_for(50ms)) {
       starts.clear();
-      for (const std::wstring& file : test::NamesIn(place, L".starts"))
+      for (const std::wstring& file : NamesIn(place, L".starts"))
         std::ranges::copy(Starts(place + file.substr(0, file.size() - 7)), std::back_inserter(starts));
     }
     ASSERT_EQ(starts.size(), 2u);
     EXPECT_NE(Marked(starts[0]), Marked(starts[1]));
-    std::vector<std::wstring> ours = test::NamesIn(place, L".quennel~");
+    std::vector<std::wstring> ours = NamesIn(place, L".quennel~");
     std::ranges::sort(ours);
-    std::string found;
-    for (const std::wstring& file : ours) found += test::Utf8(file) + " ";
-    ASSERT_EQ(ours.size(), 2u) << found;
-    EXPECT_TRUE(IsQuennelName(ours[0], name, Kind::SetAside)) << test::Utf8(ours[0]);
-    EXPECT_EQ(ours[1], LockFileName(name));
-    for (const std::wstring& file : test::NamesIn(place))
-      if (!file.ends_with(L".starts") && !file.ends_with(L".cmdline")) {
-        EXPECT_TRUE(file.starts_with(name)) << test::Utf8(file);
+    ASSERT_EQ(ours.size(), 2u) << Leftovers(place + name);
+    EXPECT_TRUE(IsOwnFileName(Utf8(ours[0]), Utf8(name), *OwnKinds(files.Names()).setAside, NameUnits::Utf16))
+        << Utf8(ours[0]);
+    EXPECT_EQ(ours[1], name + L".quennel~lock");
+    for (const std::wstring& file : NamesIn(place))
+      if (!file.ends_with(L".starts")) {
+        EXPECT_TRUE(file.starts_with(name)) << Utf8(file);
       }
   }
 }
@@ -224,18 +159,97 @@ TEST_F(Runs, EverySpellingOfOneProgramIsOneProgram) {
 /// name and the old version aside; the share is out of reach. The next
 /// start puts it back under its real name and starts it.
 TEST_F(Runs, ProgramStrandedAsideStartsWithTheNewVersionOutOfReach) {
-  const std::wstring name = SplitPath(installed).name;
-  ASSERT_TRUE(MoveFileW(installed.c_str(), (folder.path() + QuennelName(name, Kind::SetAside, RandomHex())).c_str()));
+  ASSERT_TRUE(MoveFileW(installed.c_str(), (installed + L".quennel~0123456789abcdef.old").c_str()));
   ASSERT_TRUE(DeleteFileW(source.c_str()));
   const std::wstring spelled = Upper(installed);
-  EXPECT_EQ(test::Child::Start(test::QuennelPath(), L"\"" + source + L"\" \"" + spelled + L"\" vite", false).Wait(60s),
-            DWORD{0});
-  EXPECT_TRUE(test::HasBytes(installed, oldBits));
-  EXPECT_EQ(test::AwaitRecord(spelled, 20s), L"\"" + spelled + L"\" vite (~!~)");
-  const std::vector<std::wstring> names = folder.Names(L".exe");
-  EXPECT_EQ(std::ranges::count(names, name), 1);
-  EXPECT_TRUE(Leftovers().empty());
+  EXPECT_EQ(Start(spelled).Wait(60s), DWORD{0});
+  EXPECT_TRUE(HasBytes(installed, oldBits));
+  EXPECT_EQ(AwaitStarts(spelled, 1), std::vector{Launched(spelled, L"vite (~!~)")});
+  EXPECT_EQ(std::ranges::count(NamesIn(folder.path(), L".exe"), installed.substr(folder.path().size())), 1);
+  EXPECT_EQ(Leftovers(installed), "");
+}
+
+/// Past MAX_PATH, and within it with staging names that pass it: the new
+/// version goes in with its time; it starts where the volume gives it a
+/// short form (wine 8 starts no such program at all), else the box names it.
+TEST_F(Runs, LongPathsAreInstalled) {
+  std::wstring deep = LR"(\\?\)" + folder.path();
+  std::vector<std::wstring> programs;
+  for (int level = 0; level < 3; ++level) {
+    deep += std::wstring(90, static_cast<wchar_t>(L'a' + level)) + L"\\";
+    ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr));
+    if (level == 1) programs.push_back(deep + std::wstring(246 - (deep.size() - 4), L'p') + L".exe");
+  }
+  programs.push_back(deep + L"programme.exe");
+  for (const std::wstring& program : programs) {
+    SCOPED_TRACE(program.size() - 4);
+    boxes.clear();
+    WriteBytes(program, oldBits, 100);
+    const int status = RunHere(Quoted(source) + " " + Quoted(program.substr(4)) + " x", 1s);
+    EXPECT_TRUE(HasBytes(program, newBits)) << (boxes.empty() ? "" : boxes[0]);
+    EXPECT_EQ(files.Stat(Utf8(program.substr(4))).modified, files.Stat(Utf8(source)).modified);
+    if (status == kExitStarted) {
+      EXPECT_EQ(AwaitStarts(program, 1).size(), 1u);
+    } else {
+      EXPECT_TRUE(boxes.at(0).ends_with("\r\n" + Quoted(program.substr(4)))) << boxes[0];
+    }
+  }
+}
+
+TEST_F(Runs, AttributesAndAccessRulesAreKept) {
+  constexpr DWORD kKept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  for (const DWORD attributes :
+       {DWORD{FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN}, DWORD{FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM}}) {
+    SCOPED_TRACE(attributes);
+    const std::wstring installed = folder.path() + L"prot\u00e9g\u00e9 " + std::to_wstring(attributes) + L".exe";
+    WriteBytes(installed, oldBits, 100);
+    // Everyone may read and run it, its owner may do everything; nothing inherited.
+    SetRules(installed, L"D:P(A;;FA;;;OW)(A;;FRFX;;;WD)");
+    ASSERT_TRUE(SetFileAttributesW(installed.c_str(), attributes));
+    const std::wstring before = Rules(installed);
+
+    EXPECT_EQ(RunHere(Quoted(source) + " " + Quoted(installed), 1s), kExitStarted);
+    EXPECT_TRUE(boxes.empty()) << boxes.at(0);
+    EXPECT_TRUE(HasBytes(installed, newBits));
+    EXPECT_EQ(GetFileAttributesW(installed.c_str()) & kKept, attributes);
+    EXPECT_EQ(Rules(installed), before);
+  }
+}
+
+TEST_F(Runs, LinkedInstallReplacesWhatTheLinkNamesAndADanglingOneNothing) {
+  const std::wstring link = folder.path() + L"lien.exe", dangling = folder.path() + L"pendant.exe";
+  // Wine 8 says yes to CreateSymbolicLinkW but makes nothing.
+  if (!CreateSymbolicLinkW(link.c_str(), installed.c_str(), 0) || !Exists(link)) GTEST_SKIP() << "no symbolic links";
+  EXPECT_EQ(RunHere(Quoted(source) + " " + Quoted(link), 1s), kExitStarted);
+  EXPECT_TRUE(HasBytes(installed, newBits));
+  EXPECT_NE(GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+  ASSERT_TRUE(CreateSymbolicLinkW(dangling.c_str(), (folder.path() + L"absent.exe").c_str(), 0));
+  RunHere(Quoted(source) + " " + Quoted(dangling), 1s);
+  EXPECT_FALSE(Exists(folder.path() + L"absent.exe"));
+}
+
+/// Signed versions through a copy of quennel.exe beside a trusted-keys.txt
+/// that lists the key minisign signed the new version with (sign_fixture.sh).
+TEST_F(Runs, OnlyTheSignedBytesGoIn) {
+  const std::wstring fixture = ProgramFolder() + L"signed\\", bin = folder.path() + L"bin\\";
+  if (!Exists(fixture + L"Programme.exe.minisig")) GTEST_SKIP() << "no signed version: minisign was missing";
+  const std::string signedBits = ReadBytes(fixture + L"Programme.exe");
+  ASSERT_TRUE(CreateDirectoryW(bin.c_str(), nullptr));
+  ASSERT_TRUE(CopyFileW(QuennelPath().c_str(), (bin + L"quennel.exe").c_str(), TRUE));
+  ASSERT_TRUE(CopyFileW((fixture + L"trusted-keys.txt").c_str(), (bin + L"trusted-keys.txt").c_str(), TRUE));
+  // Signed as Programme.exe: a Windows name is the same in any case.
+  const std::wstring signedSource = folder.path() + L"PROGRAMME.exe";
+  ASSERT_TRUE(CopyFileW((fixture + L"Programme.exe.minisig").c_str(), (signedSource + L".minisig").c_str(), TRUE));
+  for (const bool altered : {true, false}) {
+    SCOPED_TRACE(altered ? "a byte more than was signed" : "as signed");
+    WriteBytes(signedSource, altered ? signedBits + "!" : signedBits, 200);
+    const std::wstring arguments = L"\"" + signedSource + L"\" \"" + installed + L"\" /x";
+    EXPECT_EQ(Child::Start(bin + L"quennel.exe", arguments, false).Wait(60s), DWORD{kExitStarted});
+    EXPECT_TRUE(HasBytes(installed, altered ? oldBits : signedBits));
+    EXPECT_EQ(AwaitStarts(installed, altered ? 1 : 2).back(), Launched(installed, altered ? L"/x (~!~)" : L"/x"));
+    EXPECT_EQ(Leftovers(installed), "");
+  }
 }
 
 }  // namespace
-}  // namespace quennel::win32
+}  // namespace quennel::test

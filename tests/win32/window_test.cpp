@@ -8,40 +8,53 @@
 #include <gtest/gtest.h>
 
 #include "platform/win32/Text.h"
-#include "platform/win32/Win32Platform.h"
-#include "tests/win32/Support.h"
+#include "platform/win32/Win32Screen.h"
 #include "window/Design.h"
 
 namespace quennel::win32 {
 namespace {
+
+/// This thread's visible top-level window, as a user would see it; else null.
+HWND ShownWindow() {
+  HWND found = nullptr;
+  EnumThreadWindows(
+      GetCurrentThreadId(),
+      [](HWND window, LPARAM result) {
+        if (!IsWindowVisible(window)) return TRUE;
+        *reinterpret_cast<HWND*>(result) = window;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&found));
+  return found;
+}
 
 class WindowTest : public testing::Test {
 protected:
   /// One window for the suite: showing one takes seconds under wine. Its
   /// labels stay empty until a test gives them their texts.
   static void SetUpTestSuite() {
-    platform = new Win32Platform;
-    platform->SetPointer(PointerShape::Busy);
-    platform->SetLabelText(0, "");
-    shownUnasked = test::ShownWindow() != nullptr;
-    platform->ShowProgressWindow();
+    screen = new Win32Screen;
+    screen->SetPointer(PointerShape::Busy);
+    screen->SetLabelText(0, "");
+    shownUnasked = ShownWindow() != nullptr;
+    screen->ShowProgressWindow();
   }
   static void TearDownTestSuite() {
-    delete platform;
-    platform = nullptr;
+    delete screen;
+    screen = nullptr;
   }
 
   void SetUp() override {
-    window = test::ShownWindow();
+    window = ShownWindow();
     if (!window) GTEST_SKIP() << "no desktop to show the window on";
-    platform->PumpEvents();
+    screen->PumpEvents();
   }
 
   /// Design twips at the screen's resolution.
   static int Scaled(int twips) {
-    HDC screen = GetDC(nullptr);
-    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
+    HDC display = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(display, LOGPIXELSY);
+    ReleaseDC(nullptr, display);
     return MulDiv(design::Pixels(twips), dpi, 96);
   }
 
@@ -57,12 +70,12 @@ protected:
     return red;
   }
 
-  static Win32Platform* platform;
+  static Win32Screen* screen;
   static bool shownUnasked;  // a window before ShowProgressWindow
   HWND window = nullptr;
 };
 
-Win32Platform* WindowTest::platform = nullptr;
+Win32Screen* WindowTest::screen = nullptr;
 bool WindowTest::shownUnasked = false;
 
 TEST_F(WindowTest, HasTheDesignedCaptionAndClientSizeOnceAsked) {
@@ -79,9 +92,9 @@ TEST_F(WindowTest, HasTheDesignedCaptionAndClientSizeOnceAsked) {
 TEST_F(WindowTest, PaintsEachLabelInRedOnGrey) {
   EXPECT_EQ(RedIn(0), 0);
   EXPECT_EQ(RedIn(1), 0);
-  platform->SetLabelText(0, "Installation de la nouvelle version de C:\\Programme \xC3\xA9.exe");
-  platform->SetLabelText(1, "(Copie de C:\\nouveau.exe dans C:\\Programme \xC3\xA9.exe)");
-  platform->PumpEvents();
+  screen->SetLabelText(0, "Installation de la nouvelle version de C:\\Programme \xC3\xA9.exe");
+  screen->SetLabelText(1, "(Copie de C:\\nouveau.exe dans C:\\Programme \xC3\xA9.exe)");
+  screen->PumpEvents();
   EXPECT_GT(RedIn(0), 20);
   EXPECT_GT(RedIn(1), 20);
   HDC dc = GetDC(window);
@@ -91,15 +104,15 @@ TEST_F(WindowTest, PaintsEachLabelInRedOnGrey) {
 
 TEST_F(WindowTest, IgnoresClose) {
   SendMessageW(window, WM_CLOSE, 0, 0);
-  platform->PumpEvents();
+  screen->PumpEvents();
   EXPECT_TRUE(IsWindow(window));
-  EXPECT_EQ(test::ShownWindow(), window);
+  EXPECT_EQ(ShownWindow(), window);
 }
 
 TEST_F(WindowTest, CopysBarUnderTheLabelsOnceTold) {
   EXPECT_EQ(FindWindowExW(window, nullptr, PROGRESS_CLASSW, nullptr), nullptr);
-  platform->ShowCopyProgress(0.42);
-  platform->PumpEvents();
+  screen->ShowCopyProgress(0.42);
+  screen->PumpEvents();
   const HWND bar = FindWindowExW(window, nullptr, PROGRESS_CLASSW, nullptr);
   ASSERT_NE(bar, nullptr);
   EXPECT_TRUE(IsWindowVisible(bar));
@@ -113,8 +126,8 @@ TEST_F(WindowTest, CopysBarUnderTheLabelsOnceTold) {
   EXPECT_GE(box.top, Scaled(design::kLabels[1].top + design::kLabels[1].height));
   EXPECT_LE(box.bottom, Scaled(design::kClientHeight));
 
-  platform->ShowCopyProgress(1.0);
-  platform->ShowCopyProgress(-1.0);  // nonsense leaves the bar as it was
+  screen->ShowCopyProgress(1.0);
+  screen->ShowCopyProgress(-1.0);  // nonsense leaves the bar as it was
   EXPECT_EQ(SendMessageW(bar, PBM_GETPOS, 0, 0), 1000);
   RECT client;
   ASSERT_TRUE(GetClientRect(window, &client));
