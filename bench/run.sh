@@ -49,7 +49,7 @@ results=bench/results/$(date +%Y%m%d-%H%M%S).txt
   # run (not timed), and the page cache holds the new version throughout.
   { cat tiny; head -c $((copy_mib << 20)) /dev/urandom; } >big
   chmod +x big
-  touch -d '2030-01-01' big
+  touch -d '1 hour ago' big
   cat >reset.sh <<'RESET'
 rm -f inst && cp tiny inst && touch -d @1000000000 inst && sync
 RESET
@@ -75,7 +75,7 @@ RESET
   # others wait for its lock and start the program it put in place.
   { cat tiny; head -c $((group_mib << 20)) /dev/urandom; } >big
   chmod +x big
-  touch -d '2030-01-01' big
+  touch -d '1 hour ago' big
   cat >group.sh <<'GROUP'
 for i in $(seq "$2"); do "$1" big inst & done
 wait

@@ -25,7 +25,8 @@ struct FakeFile {
   std::string data;
   FileStamp time{};  // modified
   bool directory = false;
-  FileStamp changed{};
+  FileStamp changed{1};  // long settled
+
   FileId id{};
   std::string owner = "1000";
 };
@@ -70,6 +71,7 @@ public:
   std::int64_t timeStep = 1;                 // the nanoseconds the file system keeps times in
   std::optional<TrustPaths> trustPaths;      // where the trusted keys are; none: nowhere
   std::map<std::string, Guard> guards;       // what guards a path; Safe where not said
+  std::set<std::string> unexaminable;        // paths whose guard cannot be read
 
   // What happened.
   std::map<std::string, int> stats;  // questions asked about each path
@@ -109,6 +111,7 @@ public:
   const NameRules& Names() override { return names; }
   TrustPaths TrustPlaces() override { return trustPaths.value_or(TrustPaths{"/etc/none/keys", "/etc/none/keys.d"}); }
   std::optional<Guard> Examine(const std::string& path) override {
+    if (unexaminable.contains(path)) throw PlatformError("Permission non accordée");
     if (!files.contains(path) && !HasEntriesUnder(path)) return std::nullopt;
     return GuardOf(path);
   }
@@ -116,6 +119,7 @@ public:
     return {GuardOf(path), ReadSmall(path, limit)};
   }
   std::vector<std::string> ListFiles(const std::string& path) override {
+    if (unexaminable.contains(path)) throw PlatformError("Permission non accordée");
     std::vector<std::string> names;
     if (!HasEntriesUnder(path)) throw MissingError("No such file or directory");
     for (const auto& [whole, file] : files)
@@ -234,6 +238,7 @@ private:
     void MoveTo(const std::string& name, bool replace) override {
       ++owner_.commitTries;
       owner_.Step("MoveTo");
+      owner_.Step("MoveTo " + name);
       const std::string to = folder_ + name;
       auto dest = owner_.files.find(to);
       if (dest != owner_.files.end() && dest->second.directory) throw PlatformError("Is a directory");
@@ -386,7 +391,7 @@ public:
   std::string tail;
   std::string suffix = ".EXE";
   std::string executable = "C:\\Quennel\\quennel.exe";
-  FileStamp clock{1'000'000'000};  // this machine's clock when the run starts
+  FileStamp clock{1'900'000'000};  // this machine's clock when the run starts (2030)
   int startBusyTries = 0;          // starts refused as busy; -1 for ever
   int startMissingTries = 0;       // starts that find no program; -1 for ever
   std::optional<std::string> startFailure;  // StartProgram throws this, as no platform error

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "tests/FakePlatform.h"
+#include "tests/Signatures.h"
 #include "update/Signature.h"
 #include "update/Texts.h"
 
@@ -26,6 +27,7 @@ const std::string kSignedByB =
     "9z3w6IyYObPOLDijA5YKa1yUiz8xHLdUTvVLTRCCuyPkSgge6KEsOK6enTFTmdbohwLBlfXQDCotCehhL4chCg==\n";
 
 TEST(Signatures, WhatATrustFileAndASignatureAccept) {
+  using testing::kKeyK;
   const struct {
     const char* name;
     std::string trust, signature;
@@ -36,22 +38,29 @@ TEST(Signatures, WhatATrustFileAndASignatureAccept) {
   } cases[] = {
       {"second listed key, comments aside", "# keys\n\n" + kKeyA + "  \r\n" + kKeyB, kSignedByB, "/new/Prog.exe", false,
        "abc", nullptr},
+      {"a byte-order mark before the list", "\xEF\xBB\xBF" + kKeyB, kSignedByB, "/new/Prog.exe", false, "abc", nullptr},
+      {"a list saved in UTF-16", "\xFF\xFEu\0n\0", kSignedByB, "/new/Prog.exe", false, "abc", texts::kTrustUtf16},
       {"Windows names ignore case", kKeyB, kSignedByB, "S:\\NEW\\PROG.EXE", true, "abc", nullptr},
       {"POSIX names do not", kKeyB, kSignedByB, "/new/PROG.EXE", false, "abc", texts::kOtherFile},
       {"a backslash is part of a POSIX name", kKeyB, kSignedByB, "/new/x\\Prog.exe", false, "abc", texts::kOtherFile},
       {"other bytes", kKeyB, kSignedByB, "Prog.exe", false, "abd", texts::kBadSignature},
       {"no global signature", kKeyB, kSignedByB.substr(0, kSignedByB.rfind('\n', kSignedByB.size() - 2) + 1),
        "Prog.exe", false, "abc", texts::kSignatureMalformed},
+      {"fields in another order, one more", kKeyK, testing::kSignedOtherOrder, "Prog.exe", false, "abcd", nullptr},
+      {"a name holding a tab is not the shorter one", kKeyK, testing::kSignedTabbedName, "Prog.exe", false, "abcd",
+       texts::kOtherFile},
+      {"no file named", kKeyK, testing::kSignedNoFile, "Prog.exe", false, "abcd", texts::kOtherFile},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::string refusal;
     const NameRules rules = c.windows ? NameRules{"\\/:", true} : NameRules{"/", false};
     try {
-      SignatureCheck check(c.signature, "sig", ParseTrustedKeys(c.trust, "keys"), SignedFileName(c.source, rules),
-                           rules);
-      check.Add(reinterpret_cast<const unsigned char*>(c.bytes), std::strlen(c.bytes));
-      check.Finish();
+      const Signed signature = CheckSignature(c.signature, "sig", ParseTrustedKeys(c.trust, "keys"));
+      if (!NamesFile(signature, SignedFileName(c.source, rules), rules)) throw PlatformError(texts::kOtherFile);
+      const auto check = BytesCheck(signature);
+      check->Add(reinterpret_cast<const unsigned char*>(c.bytes), std::strlen(c.bytes));
+      check->Finish();
     } catch (const PlatformError& error) {
       refusal = error.what();
     }

@@ -1,6 +1,9 @@
+#include "update/Clock.h"
 #include "update/F_Main.h"
 #include "update/Lock.h"
+#include "update/Outcomes.h"
 #include "update/OwnNames.h"
+#include "update/Staging.h"
 
 namespace quennel {
 
@@ -14,6 +17,17 @@ void F_Main::DecisionStage() {
 
   if (DestPath == SourcePath) LaunchTarget(true);
   if (!ReplacementDue(true)) LaunchTarget(true);
+  // Installed, a time ahead of the clock would keep every later version
+  // out; it goes in once the clock has passed it.
+  const FileStamp clock = platform_.process.Clock();
+  if (AheadOf(newVersion_->modified, clock)) {
+    RecordRun(RecordKind::GaveUp, NotYetDueText(texts::kVersionDated, newVersion_->modified, clock));
+    LaunchTarget(true);
+  }
+  if (!SourceSettles(clock)) {
+    RecordRun(RecordKind::GaveUp, texts::kStillPublished);
+    LaunchTarget(true);
+  }
 }
 
 bool F_Main::ReplacementDue(bool settle) {
@@ -34,7 +48,35 @@ bool F_Main::ReplacementDue(bool settle) {
   if (!FileExists(source)) return false;
   newVersion_ = source;
   if (!FileExists(dest)) return true;
-  return dest->modified < source->modified;
+  if (dest->modified < source->modified) return true;
+  // A copy installed with a time ahead of the clock (before the rule
+  // above, or by hand) yields to any version that is not itself ahead.
+  const FileStamp clock = platform_.process.Clock();
+  return AheadOf(dest->modified, clock) && !AheadOf(source->modified, clock);
+}
+
+bool F_Main::SourceSettles(const FileStamp& clock) {
+  // The look the copy is checked against, asked of the server itself.
+  try {
+    sourceLook_ = platform_.files.StatFresh(SourcePath);
+  } catch (const PlatformError&) {
+    return true;  // gone: the copy finds out and says so
+  }
+  // Changed lately, or on a volume that keeps no change time: a publisher
+  // may be writing it in place. It must stand still between two looks.
+  unsettled_ = !Settled(sourceLook_->changed, clock);
+  if (!unsettled_) return true;
+  const auto looked = platform_.process.Now();
+  for (auto waited = platform_.process.Now() - looked; waited < kSettleLook;
+       waited = platform_.process.Now() - looked) {
+    platform_.screen.PumpEvents();
+    platform_.process.Pause(std::chrono::ceil<std::chrono::milliseconds>(kSettleLook - waited));
+  }
+  try {
+    return SameVersion(*sourceLook_, platform_.files.StatFresh(SourcePath));
+  } catch (const PlatformError&) {
+    return false;
+  }
 }
 
 }  // namespace quennel

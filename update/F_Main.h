@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "platform/Platform.h"
+#include "update/SignedInstall.h"
 #include "update/Texts.h"
 
 namespace quennel {
@@ -92,6 +93,10 @@ private:
   /// to the file system per path; with `settle`, a missing destination is
   /// first settled under its lock.
   bool ReplacementDue(bool settle);
+  /// False when the new version, changed lately, does not stand still
+  /// between two looks: it may still be being written where it is
+  /// published. The first look is the one the copy is checked against.
+  bool SourceSettles(const FileStamp& clock);
   /// What the file system says of `path`; nothing when it cannot be queried.
   std::optional<FileStatus> Examine(const std::string& path);
   /// Finds where the destination lives and takes its lock, waiting while
@@ -101,7 +106,19 @@ private:
   /// Copies the new version beside the program and puts it in place,
   /// waiting while the program is busy; only a run that holds the lock
   /// (`locked`) sets a running program aside.
-  void InstallNewVersion(Place& place, bool locked);
+  /// False when nothing was copied because this very version, signed, was
+  /// found in place already.
+  bool InstallNewVersion(Place& place, bool locked);
+  bool CopyAndCommit(Place& place, bool locked);
+  /// Whether the installed program is this signed version already: then
+  /// it only takes the source's time, so that the next start copies
+  /// nothing.
+  bool AlreadyInstalled(Place& place, const NewSignature& fresh, const FileStamp& clock);
+  /// Puts `text` beside the program as its signature, through a staging
+  /// file of its own.
+  void PutSignatureInPlace(Place& place, const std::string& text);
+  /// What stood there before, or nothing, back after a failed replacement.
+  void PutBackSignature(Place& place, const std::optional<std::string>& bytes) noexcept;
   /// Puts the checked, closed `staging` file in the program's place.
   void Commit(Place& place, NewFile& staging, bool locked);
   /// A running program moves aside, where its instances go on, and
@@ -116,6 +133,17 @@ private:
   std::chrono::milliseconds busyWaitLimit_;
   /// The new version as the last decision found it, for the record.
   std::optional<FileStatus> newVersion_;
+  /// The new version as asked of its server once a replacement was due:
+  /// what the copy must find unchanged.
+  std::optional<FileStatus> sourceLook_;
+  /// Whether that look found it changed so lately that it may still be
+  /// being published: then an unfinished version is no failure, only a
+  /// start without it.
+  bool unsettled_ = false;
+  /// The signature of the version that goes in, for the record.
+  std::optional<Signed> signedVersion_;
+  /// What the record should know beside (an installed signature ignored).
+  std::string note_;
 };
 
 }  // namespace quennel

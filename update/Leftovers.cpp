@@ -1,15 +1,13 @@
 #include "update/Leftovers.h"
 
-#include <cstdint>
-#include <limits>
 #include <optional>
+
+#include "update/Clock.h"
 
 namespace quennel {
 
 bool OlderThanLifetime(const FileStamp& changed, const FileStamp& now) {
-  constexpr std::int64_t lifetime = kStagingLifetime.count();
-  if (now.seconds < std::numeric_limits<std::int64_t>::min() + lifetime) return false;
-  return changed < FileStamp{now.seconds - lifetime, now.nanoseconds};
+  return changed < Shifted(now, -kStagingLifetime);
 }
 
 void ClearLeftovers(Files& files, Place& place, const FileStamp& now) {

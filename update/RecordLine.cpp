@@ -77,6 +77,11 @@ std::string RecordTime(const FileStamp& time) {
   return text;
 }
 
+std::string DateText(const FileStamp& time) {
+  const std::string precise = RecordTime(time);
+  return precise.substr(0, precise.rfind('.')) + texts::kRecordUtc;
+}
+
 std::string RecordLine(RecordKind kind, const RecordFacts& facts) {
   std::string line = FirstWord(kind);
   line += " : ";
@@ -93,8 +98,11 @@ std::string RecordLine(RecordKind kind, const RecordFacts& facts) {
     line += std::to_string(facts.newVersion->size) + texts::kRecordBytes + ", " + texts::kRecordModified +
             RecordTime(facts.newVersion->modified) + texts::kRecordUtc + ", ";
   }
+  if (!facts.keyId.empty()) line += texts::kRecordKey + EscapeForRecord(facts.keyId) + ", ";
+  if (facts.signedAt) line += texts::kRecordSigned + DateText(*facts.signedAt) + ", ";
   line += texts::kRecordUser + EscapeForRecord(facts.user);
   if (!facts.cause.empty()) line += std::string(" ; ") + texts::kRecordCause + EscapeForRecord(facts.cause);
+  if (!facts.note.empty()) line += std::string(" ; ") + texts::kRecordNote + EscapeForRecord(facts.note);
   if (kind == RecordKind::Usage)
     line += std::string(" ; ") + texts::kRecordCommandLine + EscapeForRecord(facts.commandLine);
 
@@ -125,6 +133,11 @@ void F_Main::RecordRun(RecordKind kind, const std::string& cause) noexcept {
       if (kind != RecordKind::NotStarted) {
         facts.source = SourcePath;
         facts.newVersion = newVersion_;
+        facts.note = note_;
+      }
+      if (kind == RecordKind::Installed && signedVersion_) {
+        facts.keyId = signedVersion_->KeyId();
+        facts.signedAt = FileStamp{signedVersion_->timestamp.value_or(0)};
       }
     }
     platform_.record.Write(kind, RecordLine(kind, facts));

@@ -22,6 +22,9 @@ struct RecordFacts {
   std::string user;
   std::string cause;        // the system's error text, or why the update was refused
   std::string commandLine;  // told for a usage error only
+  std::string keyId;        // a signed version's key
+  std::optional<FileStamp> signedAt;  // and signing time
+  std::string note;         // what else the administrator should know
 };
 
 /// The line for `kind`: its first word, then the facts. Every text in it is
@@ -38,5 +41,7 @@ std::string EscapeForRecord(std::string_view text);
 
 /// A file time in UTC: "2026-03-02 08:15:00.000000000", as stat(1) shows it.
 std::string RecordTime(const FileStamp& time);
+/// The same to the second, for people: "2026-03-02 08:15:00 UTC".
+std::string DateText(const FileStamp& time);
 
 }  // namespace quennel

@@ -3,9 +3,9 @@
 #include <sodium.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
-#include <optional>
 
 #include "update/Texts.h"
 
@@ -15,6 +15,8 @@ namespace {
 constexpr std::string_view kUntrustedComment = "untrusted comment:";
 constexpr std::string_view kTrustedComment = "trusted comment: ";
 constexpr std::string_view kFileField = "file:";
+constexpr std::string_view kTimestampField = "timestamp:";
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 /// Ed25519 over BLAKE2b-512 of the file ("ED"), and the legacy form over
 /// the whole file ("Ed"), which is also the public keys' algorithm.
 constexpr std::string_view kPrehashed = "ED";
@@ -54,12 +56,6 @@ std::string KeyIdText(const unsigned char* id) {
   return text;
 }
 
-/// The folder part of `path`, without its last separator.
-std::string FolderOf(const std::string& path, std::string_view separators) {
-  const std::size_t cut = path.find_last_of(separators);
-  return cut == std::string::npos ? "." : path.substr(0, cut);
-}
-
 bool SameName(std::string_view a, std::string_view b, bool ignoreCase) {
   if (!ignoreCase) return a == b;
   // Letters outside ASCII must match exactly: a name is never wrongly
@@ -68,29 +64,76 @@ bool SameName(std::string_view a, std::string_view b, bool ignoreCase) {
   return std::equal(a.begin(), a.end(), b.begin(), b.end(), [&](char x, char y) { return lower(x) == lower(y); });
 }
 
-/// The name the first `file:` field of a trusted comment gives; the fields
-/// are separated by tabs.
-std::optional<std::string_view> FileField(std::string_view comment) {
+/// Whether a field of a trusted comment reads as one of its own
+/// (`name:value`, or minisign's `hashed`) rather than the rest of a file
+/// name holding a tab.
+bool IsField(std::string_view field) {
+  if (field == "hashed") return true;
+  const std::size_t colon = field.find(':');
+  return colon != std::string_view::npos && colon > 0 &&
+         std::all_of(field.begin(), field.begin() + static_cast<std::ptrdiff_t>(colon),
+                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-'; });
+}
+
+/// The tab-separated fields of a trusted comment, in any order: `file:`,
+/// which runs on over tabs up to the next field of its own (a name may
+/// hold one), and `timestamp:`.
+void ReadFields(std::string_view comment, Signed& signature) {
+  std::vector<std::string_view> fields;
   for (std::size_t start = 0; start <= comment.size();) {
     const std::size_t end = std::min(comment.find('\t', start), comment.size());
-    const std::string_view field = comment.substr(start, end - start);
-    if (field.starts_with(kFileField)) return field.substr(kFileField.size());
+    fields.push_back(comment.substr(start, end - start));
     start = end + 1;
   }
-  return std::nullopt;
+  for (std::size_t k = 0; k < fields.size(); ++k) {
+    if (fields[k].starts_with(kFileField) && !signature.fileName) {
+      std::string name(fields[k].substr(kFileField.size()));
+      while (k + 1 < fields.size() && !IsField(fields[k + 1])) name.append("\t").append(fields[++k]);
+      signature.fileName = std::move(name);
+    } else if (fields[k].starts_with(kTimestampField) && !signature.timestamp) {
+      const std::string_view digits = fields[k].substr(kTimestampField.size());
+      std::int64_t seconds = 0;
+      bool number = !digits.empty() && digits.size() <= 18;
+      for (const char c : digits) {
+        number = number && c >= '0' && c <= '9';
+        seconds = seconds * 10 + (c - '0');
+      }
+      if (number) signature.timestamp = seconds;
+    }
+  }
 }
 
 void Initialise() {
   if (sodium_init() < 0) throw UntrustedVersion("libsodium");
 }
 
-}  // namespace
+class HashCheck final : public ContentCheck {
+public:
+  explicit HashCheck(const Signed& signature) : signature_(signature.signature), key_(signature.key.key), path_(signature.path) {
+    crypto_generichash_init(&state_, nullptr, 0, crypto_generichash_BYTES_MAX);
+  }
+  void Add(const unsigned char* bytes, std::size_t size) override { crypto_generichash_update(&state_, bytes, size); }
+  void Finish() override {
+    unsigned char digest[crypto_generichash_BYTES_MAX];
+    crypto_generichash_final(&state_, digest, sizeof digest);
+    if (crypto_sign_verify_detached(signature_.data(), digest, sizeof digest, key_.data()) != 0)
+      throw UntrustedVersion(texts::kBadSignature + path_, true);
+  }
 
-struct SignatureCheck::Hash {
-  crypto_generichash_state state;
+private:
+  crypto_generichash_state state_;
+  std::array<unsigned char, 64> signature_;
+  std::array<unsigned char, 32> key_;
+  std::string path_;
 };
 
-std::vector<TrustedKey> ParseTrustedKeys(std::string_view text, const std::string& path) {
+}  // namespace
+
+std::vector<TrustedKey> ParseTrustedKeys(std::string_view text, const std::string& path, bool required) {
+  // PowerShell saves UTF-16 by default; Notepad adds a byte-order mark.
+  if (text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF") || text.find('\0') != std::string_view::npos)
+    throw UntrustedVersion(texts::kTrustUtf16 + path);
+  if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
   std::vector<TrustedKey> keys;
   int number = 0;
   for (const std::string_view whole : Lines(text)) {
@@ -104,19 +147,16 @@ std::vector<TrustedKey> ParseTrustedKeys(std::string_view text, const std::strin
     std::memcpy(key.id.data(), bytes + 2, key.id.size());
     std::memcpy(key.key.data(), bytes + 10, key.key.size());
   }
-  if (keys.empty()) throw UntrustedVersion(texts::kTrustEmpty + path);
+  if (keys.empty() && required) throw UntrustedVersion(texts::kTrustEmpty + path);
   return keys;
 }
 
-std::string SignedFileName(std::string_view path, const NameRules& rules) {
-  const std::size_t slash = path.find_last_of(rules.separators);
-  return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
-}
+std::string Signed::KeyId() const { return KeyIdText(key.id.data()); }
 
-SignatureCheck::SignatureCheck(std::string_view text, std::string path, const std::vector<TrustedKey>& keys,
-                               std::string_view fileName, const NameRules& rules)
-    : path_(std::move(path)), hash_(std::make_unique<Hash>()) {
+Signed CheckSignature(std::string text, std::string path, const std::vector<TrustedKey>& keys) {
   Initialise();
+  Signed result;
+  result.path = std::move(path);
   // minisign's four lines: untrusted comment, signature, trusted comment,
   // and the signature of the trusted comment.
   const std::vector<std::string_view> lines = Lines(text);
@@ -124,88 +164,40 @@ SignatureCheck::SignatureCheck(std::string_view text, std::string path, const st
   unsigned char global[64];
   if (lines.size() < 4 || !lines[0].starts_with(kUntrustedComment) || !Decode(lines[1], signature, sizeof signature) ||
       !lines[2].starts_with(kTrustedComment) || !Decode(lines[3], global, sizeof global))
-    throw UntrustedVersion(texts::kSignatureMalformed + path_);
+    throw UntrustedVersion(texts::kSignatureMalformed + result.path, true);
   const std::string_view algorithm(reinterpret_cast<const char*>(signature), 2);
-  if (algorithm == kLegacy) throw UntrustedVersion(texts::kLegacySignature + path_);
-  if (algorithm != kPrehashed) throw UntrustedVersion(texts::kSignatureMalformed + path_);
+  if (algorithm == kLegacy) throw UntrustedVersion(texts::kLegacySignature + result.path);
+  if (algorithm != kPrehashed) throw UntrustedVersion(texts::kSignatureMalformed + result.path, true);
 
   const unsigned char* id = signature + 2;
   const auto key = std::find_if(keys.begin(), keys.end(),
                                 [&](const TrustedKey& k) { return std::memcmp(k.id.data(), id, k.id.size()) == 0; });
-  if (key == keys.end()) throw UntrustedVersion(texts::kUnknownKey + KeyIdText(id) + texts::kUnknownKeyEnd + path_);
-  std::memcpy(signature_.data(), signature + 10, signature_.size());
-  key_ = key->key;
+  if (key == keys.end())
+    throw UntrustedVersion(texts::kUnknownKey + KeyIdText(id) + texts::kUnknownKeyEnd + result.path);
+  result.key = *key;
+  std::memcpy(result.signature.data(), signature + 10, result.signature.size());
 
   // The global signature covers the signature and its trusted comment.
   const std::string_view comment = lines[2].substr(kTrustedComment.size());
-  std::string signedPart(reinterpret_cast<const char*>(signature_.data()), signature_.size());
+  std::string signedPart(reinterpret_cast<const char*>(result.signature.data()), result.signature.size());
   signedPart += comment;
   if (crypto_sign_verify_detached(global, reinterpret_cast<const unsigned char*>(signedPart.data()),
-                                  signedPart.size(), key_.data()) != 0)
-    throw UntrustedVersion(texts::kAlteredSignature + path_);
-  // A version signed for another program must not stand in for this one.
-  const auto named = FileField(comment);
-  if (!named || !SameName(*named, fileName, rules.ignoreCase))
-    throw UntrustedVersion(texts::kOtherFile + std::string(named.value_or("")) + texts::kOtherFileEnd + path_);
-
-  crypto_generichash_init(&hash_->state, nullptr, 0, crypto_generichash_BYTES_MAX);
+                                  signedPart.size(), key->key.data()) != 0)
+    throw UntrustedVersion(texts::kAlteredSignature + result.path);
+  ReadFields(comment, result);
+  result.text = std::move(text);
+  return result;
 }
 
-SignatureCheck::~SignatureCheck() = default;
-
-void SignatureCheck::Add(const unsigned char* bytes, std::size_t size) {
-  crypto_generichash_update(&hash_->state, bytes, size);
+std::string SignedFileName(std::string_view path, const NameRules& rules) {
+  const std::size_t slash = path.find_last_of(rules.separators);
+  return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
-void SignatureCheck::Finish() {
-  unsigned char digest[crypto_generichash_BYTES_MAX];
-  crypto_generichash_final(&hash_->state, digest, sizeof digest);
-  if (crypto_sign_verify_detached(signature_.data(), digest, sizeof digest, key_.data()) != 0)
-    throw UntrustedVersion(texts::kBadSignature + path_);
+bool NamesFile(const Signed& signature, std::string_view name, const NameRules& rules) {
+  return signature.fileName && SameName(*signature.fileName, name, rules.ignoreCase);
 }
 
-std::optional<TrustFile> ReadTrustFile(Files& files) {
-  const TrustPaths places = files.TrustPlaces();
-  const auto unreadable = [&](const PlatformError& error) {
-    return UntrustedVersion(texts::kTrustUnreadable + places.list + " (" + error.what() + ")");
-  };
-  GuardedText list;
-  try {
-    list = files.ReadGuarded(places.list, kTrustFileMaxBytes);
-  } catch (const MissingError&) {
-    return std::nullopt;
-  } catch (const PlatformError& error) {
-    throw unreadable(error);
-  }
-  if (list.guard != Guard::Safe) throw UntrustedVersion(texts::kTrustUnsafe + places.list);
-  // Whoever may rename or write its folder may put another list there.
-  const std::string folder = FolderOf(places.list, files.Names().separators);
-  std::optional<Guard> guard;
-  try {
-    guard = files.Examine(folder);
-  } catch (const PlatformError& error) {
-    throw unreadable(error);
-  }
-  if (guard != Guard::Safe && guard != Guard::SafeIfNextIs)
-    throw UntrustedVersion(texts::kTrustFolderUnsafe + folder);
-  return TrustFile{places.list, std::move(list.text)};
-}
-
-std::unique_ptr<ContentCheck> SignatureRequired(Files& files, const std::string& source) {
-  const std::optional<TrustFile> trust = ReadTrustFile(files);
-  if (!trust) return nullptr;
-  const std::vector<TrustedKey> keys = ParseTrustedKeys(trust->text, trust->path);
-  const std::string path = source + kSignatureSuffix;
-  std::string text;
-  try {
-    text = files.ReadSmall(path, kSignatureMaxBytes);
-  } catch (const MissingError&) {
-    throw UntrustedVersion(texts::kNoSignature + path);
-  } catch (const PlatformError& error) {
-    throw UntrustedVersion(texts::kSignatureUnreadable + path + " (" + error.what() + ")");
-  }
-  const NameRules& rules = files.Names();
-  return std::make_unique<SignatureCheck>(text, path, keys, SignedFileName(source, rules), rules);
-}
+std::unique_ptr<ContentCheck> BytesCheck(const Signed& signature) { return std::make_unique<HashCheck>(signature); }
 
 }  // namespace quennel

@@ -1,11 +1,13 @@
 #pragma once
 /// Signed versions: where the administrator lists trusted minisign keys,
-/// only a new version signed with one of them goes in. The signature is
-/// checked as far as it can be before anything is copied; the copied bytes
-/// are then hashed and checked before the staging file is given its place.
+/// only a new version signed with one of them goes in. A signature is taken
+/// apart and its trusted comment checked before anything is copied; the
+/// copied bytes are then hashed and checked before the staging file is
+/// given its place.
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,10 +19,17 @@
 namespace quennel {
 
 /// A new version that may not go in: unsigned, signed by no trusted key,
-/// or checked against a trust file that cannot itself be trusted.
+/// or checked against a trust list that cannot itself be trusted.
 class UntrustedVersion : public PlatformError {
 public:
-  using PlatformError::PlatformError;
+  /// `mayBeUnfinished`: what a version caught while it is being published
+  /// shows (no signature yet, or one that is not the version's yet).
+  explicit UntrustedVersion(const std::string& text, bool mayBeUnfinished = false)
+      : PlatformError(text), mayBeUnfinished_(mayBeUnfinished) {}
+  bool MayBeUnfinished() const { return mayBeUnfinished_; }
+
+private:
+  bool mayBeUnfinished_;
 };
 
 /// Sees every byte of a staging file, in order, and decides whether they
@@ -36,22 +45,10 @@ public:
   virtual void Finish() = 0;
 };
 
-/// The administrator's list of trusted keys.
-struct TrustFile {
-  std::string path;  // where it is, as messages show it
-  std::string text;
-};
-
-/// The list of trusted keys, where there is one: read without following a
-/// link, believed only where nobody but its owners may change it or its
-/// folder. Nothing when there is none; throws UntrustedVersion, with a text
-/// naming it, when it cannot be read or believed.
-std::optional<TrustFile> ReadTrustFile(Files& files);
-
 /// minisign's default name for a file's signature: the file's, and this.
 inline constexpr const char* kSignatureSuffix = ".minisig";
 /// More than any signature minisign writes (its comments stop at 1 and 8 KiB).
-inline constexpr std::size_t kSignatureMaxBytes = 16u << 10;
+inline constexpr std::size_t kSignatureMaxBytes = 64u << 10;
 /// Room for a thousand keys.
 inline constexpr std::size_t kTrustFileMaxBytes = 64u << 10;
 
@@ -62,40 +59,37 @@ struct TrustedKey {
 };
 
 /// The keys a trust file lists: `untrusted comment:` lines, blank lines and
-/// `#` lines aside, one base64 key a line, as `minisign -G` writes it.
-/// Throws PlatformError naming `path` for a line that is no key, or a list
-/// without any key.
-std::vector<TrustedKey> ParseTrustedKeys(std::string_view text, const std::string& path);
+/// `#` lines aside, one base64 key a line, as `minisign -G` writes it (a
+/// byte-order mark before it aside). Throws UntrustedVersion naming `path`
+/// for a line that is no key, a file saved in UTF-16, or, with `required`,
+/// a list without any key.
+std::vector<TrustedKey> ParseTrustedKeys(std::string_view text, const std::string& path, bool required = true);
+
+/// A minisign signature whose trusted comment one of the listed keys
+/// signed: what it says.
+struct Signed {
+  std::string text;  // the signature file, whole
+  std::string path;  // where it was read, as messages show it
+  TrustedKey key{};
+  std::array<unsigned char, 64> signature{};  // of the file's BLAKE2b-512 hash
+  std::optional<std::string> fileName;        // its `file:` field
+  std::optional<std::int64_t> timestamp;      // its `timestamp:` field
+  std::string KeyId() const;                  // as minisign shows it
+};
+
+/// Takes `text` apart and checks it against `keys`: minisign's four lines,
+/// the prehashed form, a listed key, a trusted comment that key signed.
+/// Throws UntrustedVersion saying what is wrong, naming `path`.
+Signed CheckSignature(std::string text, std::string path, const std::vector<TrustedKey>& keys);
 
 /// A file's name as minisign writes it into the signature's trusted comment
 /// by default: the last element of its path.
 std::string SignedFileName(std::string_view path, const NameRules& rules);
+/// Whether `name` is the one a signature's `file:` names.
+bool NamesFile(const Signed& signature, std::string_view name, const NameRules& rules);
 
-/// A signature file that names a trusted key, whose trusted comment that
-/// key signed and names the file: all of that is checked when it is made
-/// (PlatformError saying what is wrong). It then hashes the bytes it is
-/// given (BLAKE2b-512, as minisign's prehashed form) and refuses them in
-/// Finish() unless the signature covers them.
-class SignatureCheck final : public ContentCheck {
-public:
-  SignatureCheck(std::string_view text, std::string path, const std::vector<TrustedKey>& keys,
-                 std::string_view fileName, const NameRules& rules);
-  ~SignatureCheck() override;
-  void Add(const unsigned char* bytes, std::size_t size) override;
-  void Finish() override;
-
-private:
-  struct Hash;
-  std::string path_;
-  std::array<unsigned char, 64> signature_{};
-  std::array<unsigned char, 32> key_{};
-  std::unique_ptr<Hash> hash_;
-};
-
-/// What a replacement of `source` must pass: nothing where the platform
-/// has no trust file; else the check of its signature, read (after the
-/// trust file) before any copy. Throws PlatformError, in words that name
-/// the file concerned, when the version cannot be trusted.
-std::unique_ptr<ContentCheck> SignatureRequired(Files& files, const std::string& source);
+/// Hashes the bytes it is given (BLAKE2b-512, as minisign's prehashed
+/// form) and refuses them in Finish() unless `signature` covers them.
+std::unique_ptr<ContentCheck> BytesCheck(const Signed& signature);
 
 }  // namespace quennel

@@ -30,9 +30,20 @@ inline constexpr const char* kPercent = " %";
 /// système 1234.".
 inline constexpr const char* kSystemError = "Erreur système ";
 
+/// `quennel --verify=NEW`: what this machine's trust list makes of NEW.
+inline constexpr const char* kVerifyAccepted = "Signature acceptée par les clés de confiance de cette machine : clé ";
+inline constexpr const char* kVerifySignedOn = ", signée le ";
+inline constexpr const char* kVerifyFile = ", fichier ";
+inline constexpr const char* kVerifyNoOrder =
+    "L'ordre des versions n'est pas vérifié ici : chaque poste compare avec la signature de la version qu'il a "
+    "installée.";
+inline constexpr const char* kVerifyNoList =
+    "Aucune liste de clés de confiance sur cette machine : rien n'y est vérifié, toute version y serait installée.";
+
 /// `quennel --help` prints the usage text, then this.
 inline constexpr const char* kSynopsis =
     "Usage: quennel \"NEW\" \"INSTALLED\" [ARGUMENT...]\n"
+    "       quennel --verify=NEW\n"
     "       quennel --version\n"
     "       quennel --help\n";
 
@@ -42,6 +53,22 @@ inline constexpr const char* kSynopsis =
 inline constexpr const char* kOtherUpdate = "Une autre mise à jour de ";
 inline constexpr const char* kOtherUpdateWaiting = " est en cours : attente de sa fin.";
 inline constexpr const char* kOtherUpdateGaveUp = " est toujours en cours : la nouvelle version n'a pas été installée.";
+
+/// A new version still being written where it is published; the reason
+/// it was noticed follows.
+inline constexpr const char* kStillPublished = "La nouvelle version est encore en cours de publication";
+/// A new version, or its signature, dated too far ahead of this machine's
+/// clock: "La nouvelle version est datée du 2099-01-01 00:00:00 UTC, plus
+/// de cinq minutes après l'horloge de cette machine (2026-12-08 09:00:00
+/// UTC) : elle sera installée une fois cette heure passée."
+inline constexpr const char* kVersionDated = "La nouvelle version est datée du ";
+inline constexpr const char* kSignatureDated = "La signature de la nouvelle version est datée du ";
+inline constexpr const char* kDatedAheadOf = ", plus de cinq minutes après l'horloge de cette machine (";
+inline constexpr const char* kDatedAheadEnd = ") : elle sera installée une fois cette heure passée.";
+/// A `\\?\` path whose name ends in a dot or a space, which Windows
+/// drops everywhere else: another file than the program the name shows.
+inline constexpr const char* kTrailingDotOrSpace =
+    "Nom refusé : il finit par un point ou une espace, que Windows ignore partout ailleurs : ";
 
 /// Why a copy that the system did not refuse is still no good.
 inline constexpr const char* kSourceChanged = "Le fichier source a changé pendant la copie.";
@@ -88,6 +115,20 @@ inline constexpr const char* kRecordUtc = " UTC";
 inline constexpr const char* kRecordUser = "utilisateur ";
 inline constexpr const char* kRecordCause = "cause : ";
 inline constexpr const char* kRecordCommandLine = "ligne de commande : ";
+/// A signed version: the key's id and the signing date.
+inline constexpr const char* kRecordKey = "clé ";
+inline constexpr const char* kRecordSigned = "signée le ";
+inline constexpr const char* kRecordNote = "note : ";
+/// Why the installed version's signature did not count, or was not kept.
+inline constexpr const char* kInstalledSignatureIgnored = "signature installée ignorée : ";
+inline constexpr const char* kIgnoredNotRegular = "ce n'est pas un fichier ordinaire";
+inline constexpr const char* kIgnoredOwner = "elle appartient à un autre utilisateur";
+inline constexpr const char* kIgnoredTooLarge = "elle dépasse 64 Kio";
+inline constexpr const char* kIgnoredUnverified = "elle ne se vérifie pas avec une clé de confiance";
+inline constexpr const char* kIgnoredOtherFile = "elle est faite pour un autre fichier";
+inline constexpr const char* kIgnoredNoDate = "elle n'a pas de date";
+inline constexpr const char* kSignatureNotKept =
+    "signature non gardée : le nom du programme ne laisse pas de place à .minisig";
 /// Ends a line cut to the length every system log takes.
 inline constexpr const char* kRecordCut = " […]";
 /// Windows: `quennel --register-event-source` could not write its registry
@@ -114,6 +155,25 @@ inline constexpr const char* kUnknownKey = "Signature faite avec une clé qui n'
 inline constexpr const char* kUnknownKeyEnd = ") : ";
 /// The signature or its trusted comment was changed after signing.
 inline constexpr const char* kAlteredSignature = "Signature invalide : le fichier de signature a été modifié : ";
+inline constexpr const char* kTrustUtf16 =
+    "Liste des clés de confiance enregistrée en UTF-16 : enregistrez-la en UTF-8 : ";
+inline constexpr const char* kTrustAncestorUnsafe =
+    "Liste des clés de confiance refusée : d'autres peuvent modifier un dossier au-dessus d'elle : ";
+inline constexpr const char* kKeysFolderUnreadable = "Dossier des clés de confiance illisible : ";
+/// A trusted comment that names no file, or gives no signing time.
+inline constexpr const char* kNoFileField =
+    "Signature sans nom de fichier : son commentaire de confiance doit être celui que minisign écrit par "
+    "défaut, ou contenir file:NOM et timestamp:SECONDES parmi des champs séparés par des tabulations (-t) : ";
+inline constexpr const char* kNoTimestamp =
+    "Signature sans date : son commentaire de confiance doit être celui que minisign écrit par défaut, ou "
+    "contenir timestamp:SECONDES parmi des champs séparés par des tabulations (-t) : ";
+/// Signed before the version installed: "Version plus ancienne que
+/// l'installée : signée le D1, l'installée le D2 : PATH".
+inline constexpr const char* kEarlierSignature = "Version plus ancienne que l'installée : signée le ";
+inline constexpr const char* kEarlierSignatureInstalled = ", l'installée le ";
+/// The installed version's own signature over a file of another size.
+inline constexpr const char* kSameSignatureOtherSize =
+    "La nouvelle version porte la signature de la version installée, mais pas sa taille : ";
 inline constexpr const char* kOtherFile = "Signature faite pour un autre fichier (";
 inline constexpr const char* kOtherFileEnd = ") : ";
 inline constexpr const char* kBadSignature = "Signature invalide : la nouvelle version n'est pas celle qui a été signée : ";

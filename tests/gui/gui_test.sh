@@ -339,7 +339,7 @@ start_failing_copy() {
   need_x
   mkdir "$work/installed"
   printf 'nouvelle version\n' >"$work/new.bin"
-  touch -d '2030-01-01' "$work/new.bin"
+  touch -d '1 day ago' "$work/new.bin"
   "$1" "$work/new.bin" "$work/installed" >"$work/quennel.out" 2>"$work/quennel.err" &
   quennel_pid=$!
 }

@@ -110,8 +110,9 @@ const TimeCase kTimes[] = {
      {1'700'000'001, 0}},
     {"FatKeepsTwoSeconds", "mkfs.vfat", {1'700'000'001, 250'000'000}, {400'000'000, 0}, true, {1'700'000'002, 0}},
     {"XfsClones", "mkfs.xfs -q -f", {1'700'000'000, 123}, {400'000'000, 0}, true, {1'700'000'000, 123}, true},
-    {"Year2300Over2000", nullptr, {k2300, 0}, {k2000, 0}, true, {k2300, 0}},
-    {"Year2000Over2300", nullptr, {k2000, 0}, {k2300, 0}, false, {k2300, 0}},
+    // Ahead of this machine's clock: not due; installed ahead: it yields.
+    {"Year2300NotDueYet", nullptr, {k2300, 0}, {k2000, 0}, false, {k2000, 0}},
+    {"InstalledDated2300YieldsTo2000", nullptr, {k2000, 0}, {k2300, 0}, true, {k2000, 0}},
     {"Year1677Over1601", nullptr, {k1677, 0}, {k1601, 0}, true, {k1677, 0}},
     {"Year1601Over1677", nullptr, {k1601, 0}, {k1677, 0}, false, {k1677, 0}},
 };

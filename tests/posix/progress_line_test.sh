@@ -14,9 +14,9 @@ fail() {
 # Copies a 1 MiB new version (about 0.6 s, slowed) over an older one.
 run() {
   head -c 1048576 /dev/urandom >"$work/new"
-  touch -d '2030-01-01' "$work/new"
   printf 'old\n' >"$work/installed"
   chmod 755 "$work/installed"
+  touch -d '1 day ago' "$work/installed"
 }
 
 run
