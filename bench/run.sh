@@ -47,11 +47,15 @@ results=bench/results/$(date +%Y%m%d-%H%M%S).txt
   # b. Copy: a new version of $copy_mib MiB over an older, small program,
   # flushed to disk by both. The files go back to that state before every
   # run (not timed), and the page cache holds the new version throughout.
+  # A version just written is looked at twice, two seconds apart, before it
+  # goes in (it may still be being published): the copies run eleven
+  # minutes ahead (faketime), where the new version has long stood still.
   { cat tiny; head -c $((copy_mib << 20)) /dev/urandom; } >big
   chmod +x big
   touch -d '1 hour ago' big
+  settled="faketime -f +11m"
   cat >reset.sh <<'RESET'
-rm -f inst && cp tiny inst && touch -d @1000000000 inst && sync
+rm -f inst inst.minisig && cp tiny inst && touch -d @1000000000 inst && sync
 RESET
   # The same install, signed: a copy of Quennel in a prefix of its own whose
   # trust file lists the key big is signed with (minisign), so the bytes
@@ -62,12 +66,14 @@ RESET
   minisign -G -W -p key.pub -s key.key >/dev/null
   install -m 644 key.pub signed/etc/quennel/trusted-keys
   minisign -S -s key.key -m big >/dev/null
-  sh reset.sh && signed/bin/quennel big inst 2>/dev/null && cmp -s big inst ||
+  sh reset.sh && $settled signed/bin/quennel big inst 2>/dev/null && cmp -s big inst ||
     { echo "# the signed version was not installed"; exit 1; }
-  ./harness -n "$copy_rounds" -w 2 -s 'sh reset.sh' -t "copy ($copy_mib MiB, flushed)" -p signed/quennel -- \
+  ./harness -n "$copy_rounds" -w 2 -s 'sh reset.sh' -t "copy ($copy_mib MiB, flushed)" \
+    -p quennel/cp -p signed/cp -p signed/b2sum -p signed/quennel -- \
     cp sh -c 'cp big inst && sync inst' :: \
-    quennel "$quennel" big inst :: \
-    signed "$PWD/signed/bin/quennel" big inst
+    b2sum b2sum big :: \
+    quennel $settled "$quennel" big inst :: \
+    signed $settled "$PWD/signed/bin/quennel" big inst
   rm -rf signed big.minisig
 
   # e. Starts that coincide: N runs of the same pair at once, against one
@@ -81,9 +87,9 @@ for i in $(seq "$2"); do "$1" big inst & done
 wait
 GROUP
   ./harness -n "$group_rounds" -w 1 -s 'sh reset.sh' -t "simultaneous starts ($group_mib MiB)" -- \
-    one "$quennel" big inst :: \
-    four sh group.sh "$quennel" 4 :: \
-    eight sh group.sh "$quennel" 8
+    one $settled "$quennel" big inst :: \
+    four $settled sh group.sh "$quennel" 4 :: \
+    eight $settled sh group.sh "$quennel" 8
   rm -f big inst
   cd - >/dev/null
 

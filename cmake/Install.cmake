@@ -72,9 +72,10 @@ install(FILES ${QUENNEL_DOC_DIR}/quennel.1.gz
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${QUENNEL_DOC_DIR}/copyright ${QUENNEL_DOC_DIR}/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT debian EXCLUDE_FROM_ALL)
 
-# The folder for the administrator's list of trusted keys, and no list:
-# checking signatures stays off until one is put there.
+# The folders for the administrator's list of trusted keys and for key
+# files, and no key: checking signatures stays off until one is put there.
 install(DIRECTORY DESTINATION /etc/quennel COMPONENT debian EXCLUDE_FROM_ALL)
+install(DIRECTORY DESTINATION /etc/quennel/trusted-keys.d COMPONENT debian EXCLUDE_FROM_ALL)
 
 set(QUENNEL_PACKAGE_COMPONENTS program debian)
 if(TARGET quennel_fltk)

@@ -15,12 +15,14 @@ test_packages=(libgtest-dev googletest xvfb xdotool x11-utils imagemagick lintia
                clang libclang-rt-dev)
 # Makes the keys and signatures of the tests and the benchmark.
 signing_packages=(minisign)
+# Dates the benchmark's runs past the wait a version just published gets.
+bench_packages=(faketime)
 
 wanted=("${build_packages[@]}")
 case "${1:-test}" in
   build) ;;
-  bench) wanted+=("${windows_packages[@]}" "${signing_packages[@]}") ;;
-  test) wanted+=("${windows_packages[@]}" "${test_packages[@]}" "${signing_packages[@]}") ;;
+  bench) wanted+=("${windows_packages[@]}" "${signing_packages[@]}" "${bench_packages[@]}") ;;
+  test) wanted+=("${windows_packages[@]}" "${test_packages[@]}" "${signing_packages[@]}" "${bench_packages[@]}") ;;
   *) echo "usage: $0 [build|bench|test]" >&2; exit 2 ;;
 esac
 windows_libsodium() {

@@ -77,6 +77,7 @@ public:
   std::map<std::string, int> stats;  // questions asked about each path
   int commitTries = 0;
   std::vector<std::string> removed;  // names of leftovers removed
+  bool foldersAsked = false;         // whether a missing folder was to be made
 
   FileStatus Stat(const std::string& path) override {
     ++stats[path];
@@ -100,8 +101,9 @@ public:
     if (data.size() > limit) throw PlatformError("File too large");
     return data;
   }
-  std::unique_ptr<Place> Resolve(const std::string& destination, bool) override {
+  std::unique_ptr<Place> Resolve(const std::string& destination, bool makeFolders) override {
     Step("Resolve");
+    foldersAsked = foldersAsked || makeFolders;
     const std::size_t cut = destination.find_last_of(names.separators);
     return std::make_unique<FakePlace>(*this, destination.substr(0, cut + 1), destination.substr(cut + 1));
   }

@@ -252,6 +252,18 @@ TEST(Times, RoundedUpOnACoarseClock) {
   EXPECT_EQ(std::count(platform.journal.events.begin(), platform.journal.events.end(), "replaced"), 0);
 }
 
+/// Only a first install makes the folders its path lacks.
+TEST(FirstInstall, MakesTheMissingFolders) {
+  for (const bool installed : {false, true}) {
+    FakePlatform platform;
+    Install(platform);
+    if (!installed) platform.files.files.erase(kDest);
+    EXPECT_EQ(platform.Run(), kExitStarted);
+    EXPECT_EQ(platform.files.foldersAsked, !installed);
+    EXPECT_EQ(platform.files.files[kDest].data, "new bits");
+  }
+}
+
 /// The copy-error box is titled with the running program's base name.
 TEST(Boxes, TitledWithTheExecutablesName) {
   const std::pair<const char*, const char*> cases[] = {

@@ -47,6 +47,7 @@ bool F_Main::ReplacementDue(bool settle) {
   const auto source = Examine(SourcePath);
   if (!FileExists(source)) return false;
   newVersion_ = source;
+  firstInstall_ = !dest;
   if (!FileExists(dest)) return true;
   if (dest->modified < source->modified) return true;
   // A copy installed with a time ahead of the clock (before the rule

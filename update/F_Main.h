@@ -140,6 +140,9 @@ private:
   /// being published: then an unfinished version is no failure, only a
   /// start without it.
   bool unsettled_ = false;
+  /// Whether nothing at all stood at the destination: a first install,
+  /// whose missing folders are made.
+  bool firstInstall_ = false;
   /// The signature of the version that goes in, for the record.
   std::optional<Signed> signedVersion_;
   /// What the record should know beside (an installed signature ignored).

@@ -89,7 +89,7 @@ void F_Main::ReplacementStage() {
       handled([&] {
         // Where the program could not be found for the lock, the copy meets
         // the same problem and reports it, after the first beep as any copy.
-        if (!place) place = platform_.files.Resolve(DestPath, false);
+        if (!place) place = platform_.files.Resolve(DestPath, firstInstall_);
         installed = InstallNewVersion(*place, lock != nullptr);
         // The very version was in already: it starts as after no update.
         alreadyIn = !installed;
@@ -110,7 +110,8 @@ std::unique_ptr<HeldLock> F_Main::WaitForLock(std::unique_ptr<Place>& place) {
       // Found again at each try: what a name leads to may change while
       // another run replaces the program.
       try {
-        place = platform_.files.Resolve(DestPath, false);
+        // A first install makes the folders its path lacks, as `mkdir -p`.
+        place = platform_.files.Resolve(DestPath, firstInstall_);
       } catch (const BusyError&) {
         throw;
       } catch (const PlatformError&) {

@@ -53,10 +53,19 @@ case_manpage() {
   for section in NAME SYNOPSIS DESCRIPTION OPTIONS 'EXIT STATUS' ENVIRONMENT FILES EXAMPLES; do
     grep -q "^$section\$" "$work/page" || fail "no $section section in the rendered page"
   done
-  for text in '(~!~)' 'Exec=quennel ' 'quennel-fltk.so' 'WAYLAND_DISPLAY' '--help' 'trusted-keys' 'minisign -Sm'; do
+  for text in '(~!~)' 'Exec=sh -c' 'quennel-fltk.so' 'WAYLAND_DISPLAY' '--help' '--verify=' 'trusted-keys.d' 'minisign -Sm'; do
     grep -qF -- "$text" "$work/page" || fail "the page does not mention $text"
   done
-  ! grep -q '@' "$work/page" || fail "a placeholder was left unfilled: $(grep '@' "$work/page")"
+  ! grep -qE '@[A-Z_]+@' "$work/page" || fail "a placeholder was left unfilled: $(grep -E '@[A-Z_]+@' "$work/page")"
+  # groff's own checks, every warning on.
+  case "$page" in *.gz) zcat "$page" ;; *) cat "$page" ;; esac >"$work/page.roff"
+  groff -ww -man -Tutf8 "$work/page.roff" >/dev/null 2>"$work/groff" || fail "groff failed: $(cat "$work/groff")"
+  [ ! -s "$work/groff" ] || fail "groff -ww: $(cat "$work/groff")"
+  # Every entry of FILES stands alone: a path, then its text indented below.
+  sed -n '/^FILES$/,/^[A-Z]/p' "$work/page" | grep -E '^       [^ ]' >"$work/entries"
+  for path in quennel-fltk.so /dev/log /etc/quennel/trusted-keys /etc/quennel/trusted-keys.d; do
+    grep -qE "$path\$" "$work/entries" || fail "FILES has no entry of its own for $path: $(cat "$work/entries")"
+  done
 }
 
 # Runs cpack $1 with generator $3 and config $2; fails unless it made $work/out/$4.
@@ -71,17 +80,16 @@ case_package() {
   make_package "$1" "$2" DEB "$(basename "$deb")"
 
   dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|' | sort >"$work/files"
-  grep -qE '^/usr/lib/([^/]+/)?quennel/quennel-fltk\.so$' "$work/files" || fail "the package lacks the window module"
-  for file in /usr/bin/quennel /usr/share/man/man1/quennel.1.gz \
+  # Quennel's own paths, as the README and the manual name them.
+  for file in /usr/bin/quennel /usr/lib/quennel/quennel-fltk.so /usr/share/man/man1/quennel.1.gz \
               /usr/share/doc/quennel/copyright /usr/share/doc/quennel/changelog.gz \
-              /usr/share/doc/quennel/README.md; do
+              /usr/share/doc/quennel/README.md /etc/quennel/ /etc/quennel/trusted-keys.d/; do
     grep -qx "$file" "$work/files" || fail "the package lacks $file"
   done
   ! grep -q '/usr/share/man/man1/quennel\.1$' "$work/files" || fail "an uncompressed manual in the package"
   # The folder for the administrator's trusted keys, and nothing in it that
   # would switch signature checking on by itself.
-  grep -qx '/etc/quennel/' "$work/files" || fail "the package lacks /etc/quennel/"
-  ! grep '^/etc/quennel/.' "$work/files" || fail "the package puts a file into /etc/quennel/"
+  ! grep -v '/$' "$work/files" | grep '^/etc/' || fail "the package puts a file into /etc/quennel/"
 
   field() { dpkg-deb -f "$deb" "$1"; }
   [ "$(field Package)" = quennel ] || fail "Package: $(field Package)"
