@@ -102,7 +102,8 @@ TEST(SignedOrder, Table) {
        {"abcd", "", "signature installée ignorée : elle est faite pour un autre fichier"}, kSignedNew},
       {"a folder at the signature's name",
        [](FakePlatform& p) { Arrange(p, "abcd", kSignedNew), p.files.files[kInstalledSignature] = {"", {}, true}; },
-       {"abc", "Is a directory", "ce n'est pas un fichier ordinaire"}, ""},
+       {"abcd", "", "ce n'est pas un fichier ordinaire ; signature non gardée, sa place est prise : Is a directory"},
+       ""},
       {"the program's rename fails: the old signature goes back",
        [](FakePlatform& p) {
          Arrange(p, "abcd", kSignedNew), p.files.files[kInstalledSignature] = {kSignedOld};

@@ -210,8 +210,20 @@ bool F_Main::CopyAndCommit(Place& place, bool locked) {
   staging->CloseForWriting();
   // The signature goes in first: from then on, a version signed earlier
   // than this one is refused even if this run dies.
-  const bool keepSignature = fresh && installed.kept;
-  if (keepSignature) PutSignatureInPlace(place, fresh->signature.text);
+  bool keepSignature = fresh && installed.kept;
+  if (keepSignature) {
+    try {
+      PutSignatureInPlace(place, fresh->signature.text);
+    } catch (const PlatformError& error) {
+      // Whatever stood there counted for nothing (a folder, another user's
+      // file in a sticky folder): a name planted there must not stop
+      // every signed update. A genuine signature that cannot be replaced
+      // must.
+      if (installed.note.empty()) throw;
+      keepSignature = false;
+      note_ += std::string(" ; ") + texts::kSignatureNotReplaced + error.what();
+    }
+  }
   try {
     Commit(place, *staging, locked);
   } catch (...) {

@@ -49,10 +49,13 @@ bool Decode(std::string_view text, unsigned char* out, std::size_t size) {
          decoded == size;
 }
 
-/// A key id as minisign shows it: a little-endian number in hex.
+/// A key id as minisign shows it: a little-endian number in hex, without
+/// leading zeros.
 std::string KeyIdText(const unsigned char* id) {
+  unsigned long long number = 0;
+  for (int i = 7; i >= 0; --i) number = (number << 8) | id[i];
   char text[17];
-  for (int i = 0; i < 8; ++i) std::snprintf(text + 2 * i, 3, "%02X", id[7 - i]);
+  std::snprintf(text, sizeof text, "%llX", number);
   return text;
 }
 

@@ -127,6 +127,7 @@ inline constexpr const char* kIgnoredTooLarge = "elle dépasse 64 Kio";
 inline constexpr const char* kIgnoredUnverified = "elle ne se vérifie pas avec une clé de confiance";
 inline constexpr const char* kIgnoredOtherFile = "elle est faite pour un autre fichier";
 inline constexpr const char* kIgnoredNoDate = "elle n'a pas de date";
+inline constexpr const char* kSignatureNotReplaced = "signature non gardée, sa place est prise : ";
 inline constexpr const char* kSignatureNotKept =
     "signature non gardée : le nom du programme ne laisse pas de place à .minisig";
 /// Ends a line cut to the length every system log takes.

@@ -42,8 +42,8 @@ std::string PosixFiles::ReadSmall(const std::string& path, std::size_t limit) {
   return ReadAll(file.get(), limit);
 }
 
-std::unique_ptr<Place> PosixFiles::Resolve(const std::string& destination, bool) {
-  return std::make_unique<PosixPlace>(OpenTarget(destination));
+std::unique_ptr<Place> PosixFiles::Resolve(const std::string& destination, bool makeFolders) {
+  return std::make_unique<PosixPlace>(OpenTarget(destination, makeFolders));
 }
 
 std::string PosixFiles::Runner() { return OwnerOf(geteuid()); }

@@ -13,7 +13,6 @@ public:
   FileStatus StatFresh(const std::string& path) override;
   std::unique_ptr<Source> OpenSource(const std::string& path) override;
   std::string ReadSmall(const std::string& path, std::size_t limit) override;
-  /// `makeFolders` is not honoured: missing folders fail as any path would.
   std::unique_ptr<Place> Resolve(const std::string& destination, bool makeFolders) override;
 
   /// The effective uid, in decimal; root is the system's account.

@@ -26,14 +26,21 @@ namespace {
 /// Links followed on one path at most, as the kernel counts them.
 constexpr int kMaxLinks = 40;
 
+/// A name still to walk, and whether a link's target gave it: only the
+/// path's own missing folders are made, never one a link points at.
+struct Name {
+  std::string text;
+  bool fromLink = false;
+};
+
 /// The names of `path` in order, without empty ones and ".".
-std::deque<std::string> NamesOf(std::string_view path) {
-  std::deque<std::string> names;
+std::deque<Name> NamesOf(std::string_view path, bool fromLink) {
+  std::deque<Name> names;
   for (size_t at = 0; at <= path.size();) {
     size_t end = path.find('/', at);
     if (end == std::string_view::npos) end = path.size();
     const std::string_view name = path.substr(at, end - at);
-    if (!name.empty() && name != ".") names.emplace_back(name);
+    if (!name.empty() && name != ".") names.push_back({std::string(name), fromLink});
     at = end + 1;
   }
   return names;
@@ -78,25 +85,32 @@ struct WalkEnd {
   bool throughLastLink = false;
 };
 
-WalkEnd Walk(const std::string& destination) {
-  std::deque<std::string> names = NamesOf(destination);
+WalkEnd Walk(const std::string& destination, bool makeFolders) {
+  std::deque<Name> names = NamesOf(destination, false);
   const bool absolute = destination.starts_with('/');
   WalkEnd end;
   end.folder = OpenSearchable(AT_FDCWD, absolute ? "/" : ".");
   bool rooted = absolute;
   std::string shown;
   for (int links = 0; !names.empty();) {
-    std::string name = std::move(names.front());
+    std::string name = std::move(names.front().text);
+    const bool fromLink = names.front().fromLink;
     names.pop_front();
     struct stat st;
-    const bool exists = fstatat(end.folder.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    bool exists = fstatat(end.folder.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    if (!exists && errno == ENOENT && makeFolders && !fromLink && !names.empty()) {
+      // As `mkdir -p`, the umask applies. Whatever took the name meanwhile
+      // (another run's folder, a link) is judged as any name on the way.
+      if (mkdirat(end.folder.get(), name.c_str(), 0777) != 0 && errno != EEXIST) Throw(errno);
+      exists = fstatat(end.folder.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    }
     if (!exists && errno != ENOENT) Throw(errno);
     if (exists && S_ISLNK(st.st_mode)) {
       if (++links > kMaxLinks) Throw(ELOOP);
       CheckLinkOwner(end.folder.get(), st, Join(shown, rooted, name));
       const std::string target = ReadLink(end.folder.get(), name);
       if (names.empty()) end.throughLastLink = true;
-      std::deque<std::string> more = NamesOf(target);
+      std::deque<Name> more = NamesOf(target, true);
       names.insert(names.begin(), more.begin(), more.end());
       if (target.starts_with('/')) {
         end.folder = OpenSearchable(AT_FDCWD, "/");
@@ -135,8 +149,8 @@ struct stat KernelView(const std::string& destination, bool installed) {
 
 }  // namespace
 
-Target OpenTarget(const std::string& destination) {
-  WalkEnd end = Walk(destination);
+Target OpenTarget(const std::string& destination, bool makeFolders) {
+  WalkEnd end = Walk(destination, makeFolders);
   if (!end.exists && end.throughLastLink) Throw(ENOENT);
   const struct stat kernel = KernelView(destination, end.exists);
   struct stat ours;

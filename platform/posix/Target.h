@@ -22,8 +22,11 @@ struct Target {
 /// walk of ours, which refuses a link that neither the runner nor the
 /// owner of its folder made when others may write that folder. The two
 /// must arrive at the same file. A dangling link is an error: writing
-/// through it could plant a file wherever it points. Throws PlatformError.
-Target OpenTarget(const std::string& destination);
+/// through it could plant a file wherever it points. With `makeFolders`,
+/// the path's own missing folders are made on the way (mkdirat, the
+/// umask applied), never one that a link's target names. Throws
+/// PlatformError.
+Target OpenTarget(const std::string& destination, bool makeFolders);
 
 /// The same place with a descriptor of its own, for what outlives the
 /// first (a new file, a lock). Throws PlatformError.

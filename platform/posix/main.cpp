@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "platform/Version.h"
 #include "platform/posix/Gui.h"
@@ -12,6 +13,7 @@
 #include "platform/posix/Self.h"
 #include "platform/posix/SystemLog.h"
 #include "update/F_Main.h"
+#include "update/Verify.h"
 
 namespace {
 
@@ -24,6 +26,24 @@ int PrintHelp() {
   return 1;
 }
 
+/// `quennel --verify=NEW`: this machine's verdict on NEW and its signature,
+/// on standard output; 0 only when accepted and written.
+int PrintVerdict(const std::string& path) {
+  using namespace quennel;
+  Gui gui;  // never shown: nothing here needs a window
+  PosixFiles files;
+  PosixProcess process({}, gui);
+  PosixScreen screen(gui);
+  SystemLog log;
+  const Verdict verdict = VerifyVersion({files, process, screen, log}, path);
+  std::printf("%s\n", verdict.text.c_str());
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fprintf(stderr, "quennel: --verify: %s\n", std::strerror(errno));
+    return kExitFailure;
+  }
+  return verdict.accepted ? 0 : kExitFailure;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -34,6 +54,8 @@ int main(int argc, char** argv) {
   // write on (the everyday start writes nothing).
   if (argc == 2) IgnoreBrokenPipes();
   if (argc == 2 && std::strcmp(argv[1], "--help") == 0) return PrintHelp();
+  if (argc == 2 && std::strncmp(argv[1], kVerifyOption, std::strlen(kVerifyOption)) == 0)
+    return PrintVerdict(argv[1] + std::strlen(kVerifyOption));
   // The user's locale, for error texts, is set when one is first needed
   // (UseUserLocale): a plain launch does without it.
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {

@@ -11,10 +11,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <functional>
 #include <regex>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -202,6 +205,53 @@ TEST_F(WholeRun, SimultaneousStartsInstallOnceAndAllStart) {
     }
     EXPECT_EQ(installs, 1);
     EXPECT_EQ(Leftovers(dir.path), 0);
+  }
+}
+
+/// A new version published in place at a steady pace (64 KiB every 50 ms
+/// over the old one, given its final time after each write as `cp -p`
+/// would leave it) while starts come one after another: the installed
+/// program is only ever the old version or the whole new one, and the new
+/// one goes in once it has stood still.
+TEST_F(WholeRun, APublicationInPlaceGoesInOnlyWhole) {
+  const std::string oldBits = ReadAll(PROBE_BINARY) + std::string(1 << 20, 'O'), newBits = ProbeBytes(17 << 16);
+  for (const char* name : {"new", "app"}) WriteAll(dir / name, oldBits), SetTime(dir / name, 1000);
+  const pid_t publisher = fork();
+  if (publisher == 0) {
+    const int fd = open((dir / "new").c_str(), O_WRONLY);
+    const timespec final[2] = {{2000, 0}, {2000, 0}};
+    for (size_t at = 0; at < newBits.size(); at += 65536) {
+      usleep(50'000);
+      const bool written = write(fd, newBits.data() + at, std::min<size_t>(65536, newBits.size() - at)) > 0;
+      if (!written || futimens(fd, final) != 0) _exit(1);
+    }
+    _exit(0);
+  }
+  // A start every 100 ms while it is published, and one more after; the
+  // installed program looked at every 10 ms until they have all ended.
+  int publisherStatus = -1, starts = 0, mixed = 0;
+  bool lastStarted = false;
+  std::vector<pid_t> running;
+  for (int tick = 0;; ++tick) {
+    const std::string installed = ReadAll(dir / "app");
+    mixed += installed != oldBits && installed != newBits;
+    const bool publishing = publisherStatus < 0 && waitpid(publisher, &publisherStatus, WNOHANG) == 0;
+    if (publishing ? tick % 10 == 0 : !std::exchange(lastStarted, true)) {
+      const std::string k = std::to_string(starts++);
+      running.push_back(
+          Spawn({(dir / "new").string(), (dir / "app").string()}, dir / ("probe." + k), dir / ("err." + k)));
+    }
+    std::erase_if(running, [](pid_t start) { return waitpid(start, nullptr, WNOHANG) == start; });
+    if (!publishing && running.empty()) break;
+    usleep(10'000);
+  }
+  EXPECT_EQ(publisherStatus, 0);
+  EXPECT_EQ(mixed, 0);
+  EXPECT_TRUE(ReadAll(dir / "app") == newBits);
+  for (int k = 0; k < starts; ++k) {
+    const ProbeReport probe = ReadProbe(dir / ("probe." + std::to_string(k)));
+    EXPECT_EQ(ReadAll(dir / ("err." + std::to_string(k))), "");
+    EXPECT_EQ(probe.size, static_cast<long long>((probe.args.empty() ? newBits : oldBits).size())) << k;
   }
 }
 

@@ -271,6 +271,44 @@ TEST_F(OtherUsers, LinksOthersPlantedAreRefused) {
   }
 }
 
+/// A first install makes the folders its path lacks, as `mkdir -p` would
+/// (the umask applies), by the rules of links: never through one another
+/// user planted in a shared folder, nor a dangling one, and then nothing
+/// is made where either leads.
+TEST_F(OtherUsers, FirstInstallMakesTheMissingFolders) {
+  const fs::path home = Folder("home", 0, 0755), shared = Folder("shared", 0, 01777);
+  const fs::path elsewhere = Folder("elsewhere", 0, 0755), gone = dir / "gone";
+  fs::create_symlink(elsewhere, shared / "lib");
+  ASSERT_EQ(lchown((shared / "lib").c_str(), nobody_, nogroup_), 0);
+  fs::create_symlink(gone, home / "dangling");
+  chmod(source.c_str(), 0755);
+  const struct {
+    fs::path app;
+    mode_t umask;
+    std::string refusal;  // empty: installed
+  } cases[] = {
+      {home / ".local/lib/APP/prog", 002, ""},
+      {home / "a/b/prog", 027, ""},
+      {shared / "lib/APP/prog", 022, quennel::texts::kForeignLink},
+      {home / "dangling/APP/prog", 022, std::strerror(ENOENT) + std::string("\nCopy ")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.app);
+    const Outcome outcome = InChild([&] {
+      umask(c.umask);
+      return ExecQuennel({source.string(), c.app.string()}, (dir / "quennel").c_str());
+    });
+
+    EXPECT_EQ(ReadAll(c.app) == ProbeBytes(64), c.refusal.empty()) << outcome.err;
+    if (c.refusal.empty()) EXPECT_EQ(outcome.err, "");
+    else EXPECT_NE(outcome.err.find(c.refusal), std::string::npos) << outcome.err;
+    for (fs::path folder = c.app.parent_path(); c.refusal.empty() && folder != home; folder = folder.parent_path())
+      EXPECT_EQ(IdentityOf(folder), (Identity{0, 0, 0777 & ~c.umask})) << folder;
+  }
+  EXPECT_TRUE(fs::is_empty(elsewhere));
+  EXPECT_FALSE(fs::exists(gone));
+}
+
 /// Runs `hold` in a child that then waits to be killed; returns its id
 /// once `hold` is done.
 pid_t Holder(const std::function<void()>& hold) {
