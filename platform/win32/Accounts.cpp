@@ -38,7 +38,7 @@ bool RunnerIsInAdministrators() {
 }
 
 void Accounts::Add(PSID sid) {
-  if (!sid) return;
+  if (!sid || Contains(sid)) return;
   const auto* first = static_cast<const BYTE*>(sid);
   sids_.emplace_back(first, first + GetLengthSid(sid));
 }
@@ -55,30 +55,31 @@ bool Accounts::Contains(PSID sid) const {
   return false;
 }
 
-bool OnlyAmong(PSID owner, PACL dacl, ACCESS_MASK rights, const Accounts& allowed) {
-  if (!owner || !dacl || !allowed.Contains(owner)) return false;
-  for (DWORD k = 0; k < dacl->AceCount; ++k) {
-    ACE_HEADER* header = nullptr;
-    if (!GetAce(dacl, k, reinterpret_cast<void**>(&header))) return false;
-    if (header->AceFlags & INHERIT_ONLY_ACE) continue;
-    if (header->AceType == ACCESS_DENIED_ACE_TYPE || header->AceType == ACCESS_DENIED_CALLBACK_ACE_TYPE) continue;
-    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE && header->AceType != ACCESS_ALLOWED_CALLBACK_ACE_TYPE) return false;
-    const auto* ace = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(header);
-    if ((ace->Mask & rights) && !allowed.Contains(const_cast<DWORD*>(&ace->SidStart))) return false;
+Accounts SystemAccounts() {
+  Accounts system;
+  system.Add(WinBuiltinAdministratorsSid);
+  system.Add(WinLocalSystemSid);
+  PSID installer = nullptr;
+  if (ConvertStringSidToSidW(kTrustedInstaller, &installer)) {
+    system.Add(installer);
+    LocalFree(installer);
   }
-  return true;
+  return system;
 }
 
-bool OnlyAmong(HANDLE object, ACCESS_MASK rights, const Accounts& allowed) {
-  PSID owner = nullptr;
-  PACL dacl = nullptr;
+Descriptor SecurityOf(HANDLE object) {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetSecurityInfo(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
-                      nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
-    return false;
-  const bool only = OnlyAmong(owner, dacl, rights, allowed);
-  LocalFree(descriptor);
-  return only;
+  if (GetSecurityInfo(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                      nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+    return nullptr;
+  return Descriptor(descriptor);
+}
+
+Descriptor SecurityAt(const std::wstring& path) {
+  const Handle object(CreateFileW(path.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                                  nullptr));
+  return object.valid() ? SecurityOf(object.get()) : nullptr;
 }
 
 }  // namespace quennel::win32

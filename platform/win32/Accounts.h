@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,18 +27,25 @@ public:
   void Add(PSID sid);  // none: nothing added
   void Add(WELL_KNOWN_SID_TYPE type);
   bool Contains(PSID sid) const;
+  const std::vector<std::vector<BYTE>>& Sids() const { return sids_; }
 
 private:
   std::vector<std::vector<BYTE>> sids_;
 };
 
-/// Whether `owner` (who may always change the access list) and every
-/// account `dacl` grants any of `rights` are among `allowed`. No owner, or
-/// no list (open to everyone): false. A grant of a kind this does not read
-/// counts against; denials and entries only for a folder's contents do not.
-bool OnlyAmong(PSID owner, PACL dacl, ACCESS_MASK rights, const Accounts& allowed);
-/// The same for the open file or folder `object`; false where its owner
-/// and access list cannot be read.
-bool OnlyAmong(HANDLE object, ACCESS_MASK rights, const Accounts& allowed);
+/// Administrators, SYSTEM and the installer service: the system's own.
+Accounts SystemAccounts();
+
+/// A security descriptor the system allocated, freed when dropped.
+struct LocalDeleter {
+  void operator()(void* memory) const { LocalFree(memory); }
+};
+using Descriptor = std::unique_ptr<void, LocalDeleter>;
+
+/// The owner and access list of the open file or folder `object` (opened
+/// with READ_CONTROL); null where they cannot be read.
+Descriptor SecurityOf(HANDLE object);
+/// The same of `path` (extended), never through a link at its name.
+Descriptor SecurityAt(const std::wstring& path);
 
 }  // namespace quennel::win32

@@ -75,4 +75,9 @@ void RegisterAsEventSource() {
   if (status != ERROR_SUCCESS) ThrowSystemError(status);
 }
 
+void UnregisterAsEventSource() {
+  const LSTATUS status = RegDeleteKeyW(HKEY_LOCAL_MACHINE, kSourceKey);
+  if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) ThrowSystemError(status);
+}
+
 }  // namespace quennel::win32

@@ -17,12 +17,16 @@ public:
   std::string UserNumber() override;
 };
 
-/// The command tail that asks for the registration, alone.
+/// The options that ask for the registration and its removal, alone.
 inline constexpr std::string_view kRegisterOption = "--register-event-source";
+inline constexpr std::string_view kUnregisterOption = "--unregister-event-source";
 
 /// Writes the registry entry of the event source (an administrator's
 /// right): the message table in the running program's file, and the kinds
 /// of events it reports. Throws PlatformError when the system refuses.
 void RegisterAsEventSource();
+/// Removes that entry; nothing to do where there is none. Throws
+/// PlatformError when the system refuses.
+void UnregisterAsEventSource();
 
 }  // namespace quennel::win32

@@ -64,6 +64,24 @@ FileStatus StatusOf(HANDLE file) {
   return status;
 }
 
+bool KeepsChangeTime(std::wstring_view fileSystem) {
+  for (const std::wstring_view none : {L"FAT", L"FAT12", L"FAT16", L"FAT32", L"exFAT"})
+    if (CompareStringOrdinal(fileSystem.data(), static_cast<int>(fileSystem.size()), none.data(),
+                             static_cast<int>(none.size()), TRUE) == CSTR_EQUAL)
+      return false;
+  return true;
+}
+
+FileStatus StatusKeptBy(HANDLE file) {
+  FileStatus status = StatusOf(file);
+  // FAT and exFAT keep no change time: whatever they report for one proves nothing.
+  wchar_t fileSystem[MAX_PATH + 1] = {};
+  if (GetVolumeInformationByHandleW(file, nullptr, 0, nullptr, nullptr, nullptr, fileSystem, MAX_PATH + 1) &&
+      !KeepsChangeTime(fileSystem))
+    status.changed = {};
+  return status;
+}
+
 std::string OwnerOf(HANDLE file) {
   PSID owner = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;

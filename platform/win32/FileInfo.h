@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "platform/FileStatus.h"
 
@@ -27,6 +28,13 @@ FileKind KindOf(DWORD attributes);
 /// size, last write, links, and the change time (zero where the volume
 /// keeps none). Owner left empty. Throws PlatformError.
 FileStatus StatusOf(HANDLE file);
+
+/// Whether a file system by that name (GetVolumeInformation's) keeps a
+/// change time: FAT and exFAT keep none.
+bool KeepsChangeTime(std::wstring_view fileSystem);
+
+/// StatusOf, with a zero change time where the file's volume keeps none.
+FileStatus StatusKeptBy(HANDLE file);
 
 /// The owner of the open file (opened with READ_CONTROL) as SID text
 /// ("S-1-5-…"); empty where it cannot be read.

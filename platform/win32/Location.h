@@ -18,7 +18,9 @@ struct Location {
 /// case, its folder's own spelling and its volume. Where nothing is there
 /// yet: the folder's real path, and the name the program had where a copy
 /// of it set aside says so (matched without regard to case), else the name
-/// as given. With `makeFolders`, the missing folders are made first. A
+/// as given. With `makeFolders`, the missing folders are made first, as the
+/// runner, never through a link at a folder's name that is not the
+/// system's (PlatformError; BusyError while a folder on the way is held). A
 /// dangling link throws the system's "not found" error, so that nothing is
 /// ever created where it points; so does a folder that cannot be opened.
 Location Locate(const std::wstring& destination, bool makeFolders);

@@ -1,5 +1,7 @@
 #include "platform/win32/Paths.h"
 
+#include <algorithm>
+
 #include "platform/win32/SystemError.h"
 
 namespace quennel::win32 {
@@ -18,6 +20,28 @@ std::wstring FinalPath(HANDLE file) {
     }
     final.resize(length + 1);
   }
+}
+
+/// How much of the extended path `path` its volume's root takes:
+/// "\\?\C:\", "\\?\UNC\server\share\", "\\?\Volume{…}\".
+std::size_t RootLength(const std::wstring& path) {
+  std::size_t at = 4;
+  int parts = 1;
+  if (path.starts_with(LR"(\\?\UNC\)")) {
+    at = 8;
+    parts = 2;
+  }
+  for (; parts > 0; --parts) {
+    at = path.find(L'\\', at);
+    if (at == std::wstring::npos) return path.size();
+    ++at;
+  }
+  return at;
+}
+
+std::wstring WithoutTrailingBackslashes(std::wstring path) {
+  while (path.ends_with(L'\\')) path.pop_back();
+  return path;
 }
 
 }  // namespace
@@ -65,12 +89,21 @@ DWORD ForEachFound(const std::wstring& pattern, const std::function<bool(const W
   return 0;
 }
 
-void MakeFolders(const std::wstring& folder) {
-  std::wstring path = folder;
-  while (path.ends_with(L'\\')) path.pop_back();
-  if (path.empty() || GetFileAttributesW((path + L'\\').c_str()) != INVALID_FILE_ATTRIBUTES) return;
-  MakeFolders(SplitPath(path).folder);
-  if (!CreateDirectoryW(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) ThrowLastError();
+std::optional<std::wstring> ParentFolder(const std::wstring& path) {
+  const std::wstring trimmed = WithoutTrailingBackslashes(path);
+  if (trimmed.size() <= RootLength(path)) return std::nullopt;
+  return trimmed.substr(0, trimmed.rfind(L'\\') + 1);
+}
+
+std::vector<std::wstring> FolderLevels(const std::wstring& folder) {
+  const std::wstring trimmed = WithoutTrailingBackslashes(folder);
+  const std::size_t root = RootLength(trimmed + L'\\');
+  std::vector<std::wstring> levels{(trimmed + L'\\').substr(0, root)};
+  for (std::size_t at = root; at < trimmed.size(); ++at) {
+    at = std::min(trimmed.find(L'\\', at), trimmed.size());
+    levels.push_back(trimmed.substr(0, at));
+  }
+  return levels;
 }
 
 std::wstring ModulePath() {

@@ -5,7 +5,9 @@
 #include <windows.h>
 
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace quennel::win32 {
 
@@ -28,8 +30,13 @@ std::wstring RealPath(HANDLE file, const std::wstring& path);
 /// finds, until it returns false. The search's error, or 0.
 DWORD ForEachFound(const std::wstring& pattern, const std::function<bool(const WIN32_FIND_DATAW&)>& visit);
 
-/// Creates the missing folders of the extended folder path `folder`.
-void MakeFolders(const std::wstring& folder);
+/// The folder holding the extended path `path`, with its trailing
+/// backslash; nothing for a volume's root.
+std::optional<std::wstring> ParentFolder(const std::wstring& path);
+
+/// The folders from the volume's root (with its trailing backslash) down to
+/// the extended folder path `folder` (without).
+std::vector<std::wstring> FolderLevels(const std::wstring& folder);
 
 /// The full path of the running program's file.
 std::wstring ModulePath();

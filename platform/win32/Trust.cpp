@@ -3,9 +3,8 @@
 /// and the runner may change them or their folder.
 
 #include <windows.h>
-#include <sddl.h>
 
-#include "platform/win32/Accounts.h"
+#include "platform/win32/AccessLists.h"
 #include "platform/win32/FileInfo.h"
 #include "platform/win32/Handle.h"
 #include "platform/win32/Paths.h"
@@ -17,21 +16,12 @@
 namespace quennel::win32 {
 namespace {
 
-/// Rights that change a file's bytes or a folder's entries, or who holds rights.
-constexpr ACCESS_MASK kWriting = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_DELETE_CHILD | DELETE |
-                                 WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
-
 /// Those who may change the keys: the administrators, the system, the
-/// installer service and the user running Quennel.
+/// installer service, the user running Quennel, and an object's owner as
+/// such, who is one of them.
 Accounts Writers() {
-  Accounts writers;
-  writers.Add(WinBuiltinAdministratorsSid);
-  writers.Add(WinLocalSystemSid);
-  PSID sid = nullptr;
-  if (ConvertStringSidToSidW(kTrustedInstaller, &sid)) {
-    writers.Add(sid);
-    LocalFree(sid);
-  }
+  Accounts writers = SystemAccounts();
+  writers.Add(WinCreatorOwnerRightsSid);
   try {
     std::vector<BYTE> runner = RunnerSid();
     writers.Add(runner.data());
@@ -40,14 +30,23 @@ Accounts Writers() {
   return writers;
 }
 
-/// What guards the open file or folder (opened with READ_CONTROL): on a
-/// volume without access lists (FAT) anyone may change it.
-Guard GuardOf(HANDLE object) {
+/// What guards the open file or folder `object` (opened as `path`, with
+/// READ_CONTROL): on a volume without access lists (FAT) anyone may change
+/// it; else its own list and its folder's tell.
+Guard GuardOf(HANDLE object, const std::wstring& path) {
   DWORD flags = 0;
+  BY_HANDLE_FILE_INFORMATION info;
   if (!GetVolumeInformationByHandleW(object, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) ||
-      !(flags & FILE_PERSISTENT_ACLS))
+      !(flags & FILE_PERSISTENT_ACLS) || !GetFileInformationByHandle(object, &info))
     return Guard::Unsafe;
-  return OnlyAmong(object, kWriting, Writers()) ? Guard::Safe : Guard::Unsafe;
+  const Descriptor own = SecurityOf(object);
+  if (!own) return Guard::Unsafe;
+  Descriptor parent;
+  if (const std::optional<std::wstring> folder = ParentFolder(path)) {
+    parent = SecurityAt(*folder);
+    if (!parent) return Guard::Unsafe;
+  }
+  return GuardOfRules(own.get(), parent.get(), info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY, Writers());
 }
 
 }  // namespace
@@ -59,7 +58,8 @@ TrustPaths Win32Files::TrustPlaces() {
 }
 
 std::optional<Guard> Win32Files::Examine(const std::string& path) {
-  const Handle object(CreateFileW(Extended(Wide(path)).c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+  const std::wstring extended = Extended(Wide(path));
+  const Handle object(CreateFileW(extended.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES, kShareAll, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!object.valid()) {
     const DWORD error = GetLastError();
@@ -70,14 +70,15 @@ std::optional<Guard> Win32Files::Examine(const std::string& path) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(object.get(), &info)) ThrowLastError();
   if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return Guard::Unsafe;
-  return GuardOf(object.get());
+  return GuardOf(object.get(), extended);
 }
 
 GuardedText Win32Files::ReadGuarded(const std::string& path, std::size_t limit) {
-  const Handle file = OpenForReading(Extended(Wide(path)), READ_CONTROL, FILE_FLAG_OPEN_REPARSE_POINT);
+  const std::wstring extended = Extended(Wide(path));
+  const Handle file = OpenForReading(extended, READ_CONTROL, FILE_FLAG_OPEN_REPARSE_POINT);
   GuardedText read;
   read.text = ReadWhole(file.get(), limit);
-  read.guard = GuardOf(file.get());
+  read.guard = GuardOf(file.get(), extended);
   return read;
 }
 

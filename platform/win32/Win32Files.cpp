@@ -28,7 +28,7 @@ FileStatus Win32Files::StatFresh(const std::string& path) {
   const Handle file(CreateFileW(Extended(Wide(path)).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!file.valid()) ThrowLastError();
-  return StatusOf(file.get());
+  return StatusKeptBy(file.get());
 }
 
 std::unique_ptr<Source> Win32Files::OpenSource(const std::string& path) {

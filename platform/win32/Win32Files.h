@@ -10,7 +10,7 @@ namespace quennel::win32 {
 /// name, case is no difference, names count UTF-16 units.
 const NameRules& WindowsNameRules();
 
-class Win32Files final : public Files {
+class Win32Files : public Files {
 public:
   FileStatus Stat(const std::string& path) override;
   FileStatus StatFresh(const std::string& path) override;

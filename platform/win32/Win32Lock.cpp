@@ -1,11 +1,8 @@
 #include "platform/win32/Win32Lock.h"
 
-#include <aclapi.h>
-#include <sddl.h>
-
 #include <vector>
 
-#include "platform/win32/Accounts.h"
+#include "platform/win32/AccessLists.h"
 #include "platform/win32/FileInfo.h"
 #include "platform/win32/Paths.h"
 #include "platform/win32/SystemError.h"
@@ -16,98 +13,50 @@
 namespace quennel::win32 {
 namespace {
 
-/// Rights that do more than look at a file's attributes and access list.
-constexpr DWORD kLookOnly = FILE_READ_ATTRIBUTES | FILE_READ_EA | READ_CONTROL | SYNCHRONIZE;
-constexpr DWORD kLockAccess = GENERIC_READ | GENERIC_WRITE | READ_CONTROL | WRITE_DAC;
-/// Never deleted while open, so never pending deletion while others wait on it.
+constexpr DWORD kLockAccess = GENERIC_READ | GENERIC_WRITE | READ_CONTROL;
+/// Never deleted while open, so never pending deletion while others wait on
+/// it; and a file anyone has open cannot be opened to delete it.
 constexpr DWORD kLockSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+/// Tries at a lock file of our own where others' keep standing in the way.
+constexpr int kLockAttempts = 3;
+/// Never through a link at the name; a folder opens too, to be told apart.
+constexpr DWORD kAsItIs = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS;
 
-struct LocalDeleter {
-  void operator()(void* memory) const { LocalFree(memory); }
-};
-using LocalMemory = std::unique_ptr<void, LocalDeleter>;
+[[noreturn]] void Held() { throw BusyError(SystemText(ERROR_LOCK_VIOLATION)); }
 
-/// Who may replace the program, and so hold its lock.
-Accounts LockHolders(PSID runner, PSID folderOwner) {
-  Accounts holders;
-  holders.Add(runner);
-  holders.Add(folderOwner);
-  holders.Add(WinBuiltinAdministratorsSid);
-  holders.Add(WinLocalSystemSid);
-  return holders;
-}
-
-/// Whether the lock file open as `file` is trusted; a folder whose file
-/// system keeps no access lists is open to all anyway.
-bool Trusted(HANDLE file, PSID runner, PSID folderOwner) {
-  DWORD flags = 0;
-  if (GetVolumeInformationByHandleW(file, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
-      !(flags & FILE_PERSISTENT_ACLS))
-    return true;
-  return OnlyAmong(file, ~kLookOnly, LockHolders(runner, folderOwner));
-}
-
-bool OwnedBy(HANDLE file, PSID runner) {
-  PSID owner = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
-                      &descriptor) != ERROR_SUCCESS)
-    return false;
-  const LocalMemory owned(descriptor);
-  return owner && EqualSid(owner, runner);
-}
-
-/// Whether the existing lock file open as `file` is one: a lone regular
-/// file, no link or folder, with a list only replacers own and use. The
-/// runner's own yet open to others (another of its runs may still be
-/// giving it its list) gets the list `made` has.
-bool IsLock(HANDLE file, PSID runner, PSID folderOwner, PSECURITY_DESCRIPTOR made) {
+/// Whether the open file is a lone regular file on a disk: no folder, no
+/// link, no pipe, no other name of a file.
+bool LoneFile(HANDLE file) {
   BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(file, &info) || info.nNumberOfLinks != 1 ||
-      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
-      GetFileType(file) != FILE_TYPE_DISK)
-    return false;
-  if (Trusted(file, runner, folderOwner)) return true;
-  if (!OwnedBy(file, runner)) return false;
-  PACL dacl = nullptr;
-  BOOL present = FALSE, defaulted = FALSE;
-  return GetSecurityDescriptorDacl(made, &present, &dacl, &defaulted) &&
-         SetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
-                         nullptr, dacl, nullptr) == ERROR_SUCCESS;
+  return GetFileInformationByHandle(file, &info) && info.nNumberOfLinks == 1 &&
+         !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+         GetFileType(file) == FILE_TYPE_DISK;
 }
 
-/// Opens the lock file `path`, made first where there is none (hidden,
-/// with its own access list); invalid where no lock can be had or trusted.
-Handle OpenLockFile(const std::wstring& path, const std::wstring& folder) {
-  std::vector<BYTE> runner;
-  try {
-    runner = RunnerSid();
-  } catch (const PlatformError&) {
-    return Handle();  // who would the lock be for?
-  }
-  PSID folderOwner = nullptr;
-  PSECURITY_DESCRIPTOR folderDescriptor = nullptr;
-  GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &folderOwner, nullptr, nullptr,
-                        nullptr, &folderDescriptor);
-  const LocalMemory ownedFolder(folderDescriptor);
+bool KeepsAccessLists(HANDLE file) {
+  DWORD flags = 0;
+  return !GetVolumeInformationByHandleW(file, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) ||
+         (flags & FILE_PERSISTENT_ACLS);
+}
 
-  const std::wstring rules = L"D:P(A;;FA;;;BA)(A;;FA;;;SY)(A;;FA;;;" + SidText(runner.data()) + L")" +
-                             (folderOwner ? L"(A;;FA;;;" + SidText(folderOwner) + L")" : L"");
-  PSECURITY_DESCRIPTOR made = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(rules.c_str(), SDDL_REVISION_1, &made, nullptr))
-    return Handle();
-  const LocalMemory ownedMade(made);
-  SECURITY_ATTRIBUTES attributes{sizeof attributes, made, FALSE};
-  // Only a file this run made gets the list; one that is there is looked
-  // at before anything is written to it.
-  Handle file(CreateFileW(path.c_str(), kLockAccess, kLockSharing, &attributes, CREATE_NEW,
-                          FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (file.valid()) return file;
-  if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) return file;
-  file.reset(CreateFileW(path.c_str(), kLockAccess, kLockSharing, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
-                         nullptr));
-  if (file.valid() && !IsLock(file.get(), runner.data(), folderOwner, made)) file.reset();
-  return file;
+/// Removes the lone file `path` where nobody has it open (its holders keep
+/// it open without delete sharing): true once it is gone, false where it
+/// may not or cannot go. BusyError while it is open, or on its way out.
+bool RemoveUnused(const std::wstring& path) {
+  const Handle file(CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, kLockSharing, nullptr,
+                                OPEN_EXISTING, kAsItIs, nullptr));
+  if (!file.valid()) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND) return true;
+    if (error == ERROR_SHARING_VIOLATION) Held();
+    // A file already being deleted opens for nothing at all.
+    const Handle look(
+        CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING, kAsItIs, nullptr));
+    if (error == ERROR_ACCESS_DENIED && !look.valid() && GetLastError() == ERROR_ACCESS_DENIED) Held();
+    return false;
+  }
+  FILE_DISPOSITION_INFO gone{TRUE};
+  return LoneFile(file.get()) && SetFileInformationByHandle(file.get(), FileDispositionInfo, &gone, sizeof gone);
 }
 
 enum class Take { Taken, HeldByOther, NoLocks };
@@ -123,6 +72,22 @@ Take TryLock(HANDLE file) {
 void Unlock(HANDLE file) {
   OVERLAPPED first{};
   UnlockFileEx(file, 0, 1, 0, &first);
+}
+
+/// Whether another run holds the lock file `path`; one that cannot be
+/// opened is held by nobody this run can tell.
+bool LockHeld(const std::wstring& path) {
+  const Handle lock(CreateFileW(path.c_str(), GENERIC_READ, kLockSharing, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!lock.valid()) return GetLastError() == ERROR_SHARING_VIOLATION;
+  const Take taken = TryLock(lock.get());
+  if (taken == Take::Taken) Unlock(lock.get());
+  return taken == Take::HeldByOther;
+}
+
+bool SameIgnoringCase(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
+         CSTR_EQUAL;
 }
 
 }  // namespace
@@ -141,41 +106,77 @@ std::optional<FileStamp> Win32Lock::Stamp(const std::string& text) noexcept {
   return StampOf(basic.ChangeTime);
 }
 
-std::unique_ptr<HeldLock> TakeLockFile(const std::wstring& path, const std::wstring& folder) {
-  Handle file = OpenLockFile(path, folder);
-  if (!file.valid()) return nullptr;  // no lock to be had or trusted: the update goes on without
-  switch (TryLock(file.get())) {
-    case Take::Taken: return std::make_unique<Win32Lock>(std::move(file));
-    case Take::HeldByOther: throw BusyError(SystemText(ERROR_LOCK_VIOLATION));
-    case Take::NoLocks: break;  // a file system that keeps no locks
+std::unique_ptr<HeldLock> TakeLockFile(const std::wstring& path, const std::wstring& program,
+                                       const std::wstring& folder) {
+  std::vector<BYTE> runner;
+  try {
+    runner = RunnerSid();
+  } catch (const PlatformError&) {
+    return nullptr;  // who would the lock be for?
   }
-  return nullptr;
+  // Who may replace the program as things stand; what cannot be read adds nobody.
+  LockRules rules = DeriveLockRules(SecurityAt(program).get(), SecurityAt(folder).get(), runner.data());
+  SECURITY_DESCRIPTOR made;
+  if (!InitializeSecurityDescriptor(&made, SECURITY_DESCRIPTOR_REVISION) ||
+      !SetSecurityDescriptorDacl(&made, TRUE, reinterpret_cast<PACL>(rules.list.data()), FALSE) ||
+      !SetSecurityDescriptorControl(&made, SE_DACL_PROTECTED, SE_DACL_PROTECTED))
+    return nullptr;
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, &made, FALSE};
+
+  for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
+    Handle file(CreateFileW(path.c_str(), kLockAccess, kLockSharing, &attributes, CREATE_NEW,
+                            FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file.valid()) {
+      const DWORD created = GetLastError();
+      if (created != ERROR_FILE_EXISTS && created != ERROR_ALREADY_EXISTS && created != ERROR_ACCESS_DENIED)
+        return nullptr;
+      // Only a file this run made gets a list; one that is there is looked
+      // at before anything is written to it.
+      file.reset(CreateFileW(path.c_str(), kLockAccess, kLockSharing, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+      if (!file.valid()) {
+        const DWORD opened = GetLastError();
+        if (opened == ERROR_SHARING_VIOLATION) Held();
+        if (opened == ERROR_FILE_NOT_FOUND && created != ERROR_ACCESS_DENIED) continue;  // gone meanwhile
+        // Closed to this runner (or on its way out): not a lock it can use.
+        if (opened != ERROR_ACCESS_DENIED || !RemoveUnused(path)) return nullptr;
+        continue;
+      }
+      if (!LoneFile(file.get())) return nullptr;
+      if (KeepsAccessLists(file.get())) {
+        const Descriptor security = SecurityOf(file.get());
+        if (!security || !LockTrusted(security.get(), rules.admitted)) {
+          file.reset();
+          if (!RemoveUnused(path)) return nullptr;
+          continue;
+        }
+      }
+    }
+    switch (TryLock(file.get())) {
+      case Take::Taken: return std::make_unique<Win32Lock>(std::move(file));
+      case Take::HeldByOther: Held();
+      case Take::NoLocks: return nullptr;  // a file system that keeps no locks
+    }
+  }
+  Held();  // others' files kept taking the name
 }
 
-bool RenameUnderWay(const std::wstring& folder) {
+bool OtherProgramAside(const std::wstring& folder, const std::wstring& name) {
   const NameRules& rules = WindowsNameRules();
   const OwnFileKind& aside = *OwnKinds(rules).setAside;
-  bool underWay = false;
-  ForEachFound(folder + L"*.quennel~*", [&](const WIN32_FIND_DATAW& found) {
-    const std::string name = Utf8(found.cFileName);
-    const std::string program = name.substr(0, name.rfind(".quennel~"));
-    if (!IsOwnFileName(name, program, aside, rules.units) ||
+  bool found = false;
+  ForEachFound(folder + L"*.quennel~*", [&](const WIN32_FIND_DATAW& entry) {
+    const std::string file = Utf8(entry.cFileName);
+    const std::string program = file.substr(0, file.rfind(".quennel~"));
+    const bool setAside = IsOwnFileName(file, program, aside, rules.units);
+    if ((!setAside && file != LockFileName(program, rules)) || SameIgnoringCase(Wide(program), name) ||
         GetFileAttributesW((folder + Wide(program)).c_str()) != INVALID_FILE_ATTRIBUTES)
       return true;
     // Looked at, never made: a lock file nobody made is held by nobody.
-    const Handle lock(CreateFileW((folder + Wide(LockFileName(program, rules))).c_str(), GENERIC_READ, kLockSharing,
-                                  nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!lock.valid()) return true;
-    const Take taken = TryLock(lock.get());
-    if (taken == Take::Taken) Unlock(lock.get());
-    underWay = taken == Take::HeldByOther;
-    return !underWay;
+    found = setAside || LockHeld(folder + entry.cFileName);
+    return !found;
   });
-  return underWay;
-}
-
-bool TrustedLockRules(PSID owner, PACL dacl, PSID runner, PSID folderOwner) {
-  return OnlyAmong(owner, dacl, ~kLookOnly, LockHolders(runner, folderOwner));
+  return found;
 }
 
 }  // namespace quennel::win32

@@ -27,21 +27,21 @@ private:
   Handle file_;
 };
 
-/// Takes the lock file `path` in `folder` (extended, with its trailing
-/// backslash) without waiting: made with its own access list when there is
-/// none, else only a lone regular file that only those who may replace the
-/// program own and may use. BusyError while another run holds it; null
-/// where no lock can be had or trusted.
-std::unique_ptr<HeldLock> TakeLockFile(const std::wstring& path, const std::wstring& folder);
+/// Takes the lock file `path` of the program `program` in `folder` (all
+/// extended, the folder with its trailing backslash) without waiting. A
+/// file this run makes gets the access list DeriveLockRules gives for the
+/// program and folder as they are; one that is there is a lock only as a
+/// lone regular file whose rules are trusted (any, on a volume without
+/// access lists); one that is not, while nobody has it open, is removed
+/// and made again. BusyError while another run holds it; null where no
+/// lock can be had.
+std::unique_ptr<HeldLock> TakeLockFile(const std::wstring& path, const std::wstring& program,
+                                       const std::wstring& folder);
 
-/// Whether a program in `folder` is between the two renames of its
-/// replacement: set aside, its name free, its lock held by another run.
-bool RenameUnderWay(const std::wstring& folder);
-
-/// Whether a lock file another run made, owned by `owner` with the access
-/// list `dacl`, is a lock: nobody but those who may replace the program
-/// (`runner`, `folderOwner`, Administrators, SYSTEM) owns it or may do more
-/// than look at it.
-bool TrustedLockRules(PSID owner, PACL dacl, PSID runner, PSID folderOwner);
+/// Whether a program of `folder` other than `name` has its name free while
+/// a copy of it set aside stands there or its lock file is held: between
+/// the two renames of its replacement, or left so by a killed run. A name
+/// that leads nowhere then may be one of its other names (an 8.3 alias).
+bool OtherProgramAside(const std::wstring& folder, const std::wstring& name);
 
 }  // namespace quennel::win32

@@ -133,13 +133,16 @@ void Win32Place::Remove(const FoundFile& found) noexcept {
 }
 
 std::unique_ptr<HeldLock> Win32Place::Lock(const std::string& name) {
-  // A name that leads nowhere while a program beside it is set aside may be
-  // one of that program's other names (an 8.3 alias answers to nothing
-  // then): its lock is the one to wait for, once the name leads somewhere.
-  if (GetFileAttributesW(Program().c_str()) == INVALID_FILE_ATTRIBUTES &&
-      (RenameUnderWay(where_.folder) || !StillHere()))
+  // A name that leads nowhere while another program beside it is set aside
+  // may be one of that program's other names (an 8.3 alias answers to
+  // nothing then): it waits until it leads to a file, and never has a lock,
+  // a copy or a name of its own. Found again last, as whatever it leads to
+  // may have changed since it was found, or while it was looked at.
+  if ((GetFileAttributesW(Program().c_str()) == INVALID_FILE_ATTRIBUTES &&
+       OtherProgramAside(where_.folder, where_.name)) ||
+      !StillHere())
     throw BusyError(SystemText(ERROR_LOCK_VIOLATION));
-  return TakeLockFile(PathOf(name), where_.folder);
+  return TakeLockFile(PathOf(name), Program(), where_.folder);
 }
 
 std::unique_ptr<AsideFile> Win32Place::SetAside(const std::string& name) {

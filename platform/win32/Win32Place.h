@@ -10,7 +10,7 @@
 
 namespace quennel::win32 {
 
-class Win32Place final : public Place {
+class Win32Place : public Place {
 public:
   /// Throws PlatformError as Files::Resolve says.
   Win32Place(std::string destination, bool makeFolders);

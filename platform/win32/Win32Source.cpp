@@ -7,7 +7,7 @@
 
 namespace quennel::win32 {
 
-FileStatus Win32Source::Status() { return StatusOf(file_.get()); }
+FileStatus Win32Source::Status() { return StatusKeptBy(file_.get()); }
 
 std::size_t Win32Source::Read(unsigned char* bytes, std::size_t size) {
   DWORD got = 0;
@@ -22,6 +22,8 @@ Handle OpenForReading(const std::wstring& path, DWORD access, DWORD flags) {
   if (!file.valid()) {
     const DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) throw MissingError(SystemText(error));
+    // Open for writing elsewhere: its writer may be finishing it.
+    if (error == ERROR_SHARING_VIOLATION) throw BusyError(SystemText(error));
     ThrowSystemError(error);
   }
   // Never a pipe or a device, which could block.

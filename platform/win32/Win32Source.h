@@ -23,8 +23,9 @@ private:
 
 /// Opens `path` (extended) for reading with `access` beyond GENERIC_READ,
 /// sharing reading only, and with `flags`: a regular file on a disk only.
-/// MissingError where there is none, PlatformError otherwise (a folder, a
-/// pipe, and with FILE_FLAG_OPEN_REPARSE_POINT a link).
+/// MissingError where there is none, BusyError while another holds it open
+/// for writing, PlatformError otherwise (a folder, a pipe, and with
+/// FILE_FLAG_OPEN_REPARSE_POINT a link).
 Handle OpenForReading(const std::wstring& path, DWORD access, DWORD flags);
 
 /// All of the open file, at most `limit` bytes. Throws PlatformError

@@ -230,11 +230,11 @@ Child InstallTest::Start(const std::wstring& dest, const std::wstring& arguments
   return Child::Start(QuennelPath(), L"\"" + source + L"\" \"" + dest + L"\" " + arguments, false);
 }
 
-int InstallTest::RunHere(const std::string& tail, std::chrono::milliseconds busyLimit) {
+int InstallTest::RunHere(Files& with, const std::string& tail, std::chrono::milliseconds busyLimit) {
   CaughtProcess process(tail);
   CaughtScreen screen(boxes);
   win32::EventLog log;
-  return testing::RunForm({files, process, screen, log}, busyLimit);
+  return testing::RunForm({with, process, screen, log}, busyLimit);
 }
 
 }  // namespace quennel::test

@@ -111,7 +111,9 @@ protected:
   Child Start(const std::wstring& dest, const std::wstring& arguments = L"vite") const;
   /// The driver run in this process on the real backend, from the command
   /// tail `tail`, with `busyLimit`: its exit status; its boxes in `boxes`.
-  int RunHere(const std::string& tail, std::chrono::milliseconds busyLimit);
+  int RunHere(const std::string& tail, std::chrono::milliseconds busyLimit) { return RunHere(files, tail, busyLimit); }
+  /// The same on `with` for the files.
+  int RunHere(Files& with, const std::string& tail, std::chrono::milliseconds busyLimit);
   /// `path` in double quotes, in UTF-8, as a command tail holds it.
   static std::string Quoted(const std::wstring& path) { return '"' + Utf8(path) + '"'; }
 

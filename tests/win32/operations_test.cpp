@@ -4,6 +4,7 @@
 #include <sddl.h>
 
 #include <algorithm>
+#include <cwchar>
 
 #include "platform/win32/FileInfo.h"
 #include "platform/win32/Handle.h"
@@ -220,15 +221,69 @@ TEST_F(Operations, LockIsOneForEverySpellingOnlyForReplacersAndAKillFreesIt) {
   std::wstring upper = installed;
   CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
   EXPECT_THROW(LockOf(upper), BusyError);
-  // Between the holder's two renames its program answers to no 8.3 alias:
-  // a name that leads nowhere then waits rather than take a lock of its own.
-  const std::wstring alias = folder.path() + L"PROGRA~1.EXE";
-  ASSERT_TRUE(MoveFileW(installed.c_str(), (prefix + L"00000000000000aa.old").c_str()));
+  // Between the holder's two renames its program answers to no short name:
+  // a name that leads nowhere then waits rather than take a lock of its
+  // own, and so it does while the program is left aside for good. Found
+  // again once it leads to the program, it takes the program's lock.
+  wchar_t shorter[MAX_PATH] = {};
+  ASSERT_TRUE(GetShortPathNameW(installed.c_str(), shorter, MAX_PATH) && std::wcsrchr(shorter, L'\\'));
+  const std::wstring alias = folder.path() + (std::wcsrchr(shorter, L'\\') + 1);
+  ASSERT_NE(alias, installed);
+  const std::wstring aside = prefix + L"00000000000000aa.old";
+  ASSERT_TRUE(MoveFileW(installed.c_str(), aside.c_str()));
   EXPECT_THROW(LockOf(alias), BusyError);
-  EXPECT_FALSE(Exists(alias + L".quennel~lock"));
   holder.reset();  // killed: the system lets the lock go
-  EXPECT_NE(LockOf(alias), nullptr);  // a copy stranded aside is no rename under way
+  EXPECT_THROW(LockOf(alias), BusyError);
+  const auto place = files.Resolve(Utf8(alias), false);
+  ASSERT_TRUE(MoveFileW(aside.c_str(), installed.c_str()));
+  EXPECT_THROW(place->Lock(LockFileName(place->Name(), files.Names())), BusyError);
+  EXPECT_NE(LockOf(alias), nullptr);
+  EXPECT_EQ(NamesIn(folder.path(), L"~lock"), std::vector<std::wstring>{lockFile.substr(folder.path().size())});
+}
+
+/// A lock file that lets others in is not one: while nobody has it open,
+/// it is removed and made again with the replacers' list.
+TEST_F(Operations, UntrustedLockFileIsMadeAgainOnceNobodyHoldsIt) {
+  const std::wstring lockFile = prefix + L"lock";
+  WriteBytes(lockFile, "planted");
+  SetRules(lockFile, L"D:P(A;;FA;;;WD)");
+  ASSERT_NE(Rules(lockFile).find(L";WD)"), std::wstring::npos) << Utf8(Rules(lockFile));
+  {
+    Child holder = Child::Start(HelperPath(), L"--lock \"" + lockFile + L"\" 30000", true);
+    EXPECT_THROW(LockOf(installed), BusyError);
+  }
   EXPECT_NE(LockOf(installed), nullptr);
+  EXPECT_TRUE(HasBytes(lockFile, ""));  // another file: never this one given a list
+  EXPECT_EQ(Rules(lockFile).find(L";WD)"), std::wstring::npos) << Utf8(Rules(lockFile));
+}
+
+/// A name that leads nowhere is a first install, unless it may be another
+/// name of a program beside it whose name is free: then it waits.
+TEST_F(Operations, FirstInstallWaitsOnlyWhileAnotherProgramIsAside) {
+  const struct {
+    const char* name;
+    const wchar_t* file;  // Quennel's file beside
+    bool present, held;   // its program; another run holding it
+    bool waits;
+  } cases[] = {
+      {"a lock file left from earlier", L"autre.exe.quennel~lock", false, false, false},
+      {"a lock held, its program's name free", L"autre.exe.quennel~lock", false, true, true},
+      {"another program's update", L"autre.exe.quennel~lock", true, true, false},
+      {"a program set aside, its name free", L"autre.exe.quennel~0123456789abcdef.old", false, false, true},
+      {"an old copy of a program in place", L"autre.exe.quennel~0123456789abcdef.old", true, false, false},
+      {"a copy of its own, to put back", L"nouveau.exe.quennel~0123456789abcdef.old", false, false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::wstring place = folder.path() + Wide(c.name) + L"\\";
+    ASSERT_TRUE(CreateDirectoryW(place.c_str(), nullptr));
+    if (c.present) WriteBytes(place + L"autre.exe", oldBits);
+    WriteBytes(place + c.file, "");
+    std::optional<Child> holder;
+    if (c.held) holder.emplace(Child::Start(HelperPath(), L"--lock \"" + place + c.file + L"\" 30000", true));
+    EXPECT_EQ(Is(Raised([&] { LockOf(place + L"nouveau.exe"); }), "busy"), c.waits);
+    EXPECT_EQ(Exists(place + L"nouveau.exe.quennel~lock"), !c.waits);
+  }
 }
 
 TEST_F(Operations, TrustedKeysAreBelievedOnlyWhereOnlyTheirOwnersMayChangeThem) {
@@ -242,6 +297,12 @@ TEST_F(Operations, TrustedKeysAreBelievedOnlyWhereOnlyTheirOwnersMayChangeThem) 
   EXPECT_EQ(read.text, "cle");
   EXPECT_EQ(read.guard, Guard::Safe);
   EXPECT_EQ(files.ReadGuarded(Utf8(keys + L"b.pub"), 100).guard, Guard::Unsafe);
+  // No safer than its folder: whoever may delete there may put another in its place.
+  WriteBytes(keys + L"dossier\\a.pub", "cle");
+  SetRules(keys + L"dossier\\a.pub", L"D:P(A;;FA;;;BA)(A;;FR;;;WD)");
+  EXPECT_EQ(files.ReadGuarded(Utf8(keys + L"dossier\\a.pub"), 3).guard, Guard::Safe);
+  SetRules(keys + L"dossier", L"D:P(A;;FA;;;BA)(A;;FA;;;WD)");
+  EXPECT_EQ(files.ReadGuarded(Utf8(keys + L"dossier\\a.pub"), 3).guard, Guard::Unsafe);
   EXPECT_EQ(files.Examine(Utf8(keys + L"b.pub")), Guard::Unsafe);
   EXPECT_EQ(files.Examine(Utf8(keys + L"absent")), std::nullopt);
   EXPECT_THROW(files.ReadGuarded(Utf8(keys + L"absent"), 100), MissingError);
@@ -251,44 +312,6 @@ TEST_F(Operations, TrustedKeysAreBelievedOnlyWhereOnlyTheirOwnersMayChangeThem) 
   EXPECT_EQ(names, (std::vector<std::string>{"a.pub", "b.pub"}));
   EXPECT_THROW(files.ListFiles(Utf8(keys + L"absent")), MissingError);
   EXPECT_EQ(files.TrustPlaces().list, Utf8(ProgramFolder() + L"trusted-keys.txt"));
-}
-
-/// Which lock file another run made is a lock: one only those who may
-/// replace the program own and may use.
-TEST(LockTrust, OnlyReplacersOwnOrUseIt) {
-  const std::wstring runner = L"S-1-5-21-1-2-3-1001", folderOwner = L"S-1-5-21-1-2-3-1002",
-                     other = L"S-1-5-21-1-2-3-1003";
-  PSID runnerSid = nullptr, folderOwnerSid = nullptr;
-  ASSERT_TRUE(ConvertStringSidToSidW(runner.c_str(), &runnerSid) &&
-              ConvertStringSidToSidW(folderOwner.c_str(), &folderOwnerSid));
-  const struct {
-    const char* name;
-    std::wstring sddl;
-    bool trusted;
-  } cases[] = {
-      {"made by a run", L"O:" + runner + L"D:P(A;;FA;;;BA)(A;;FA;;;SY)(A;;FA;;;" + runner + L")", true},
-      {"the folder owner's", L"O:" + folderOwner + L"D:(A;;FA;;;" + folderOwner + L")", true},
-      {"others may only look", L"O:BAD:(A;;FA;;;BA)(A;;0x120080;;;WD)", true},
-      {"planted, open to everyone", L"O:BUD:(A;;FA;;;WD)", false},
-      {"owned by another user", L"O:" + other + L"D:(A;;FA;;;BA)", false},
-      {"users may read it", L"O:" + runner + L"D:(A;;FA;;;" + runner + L")(A;;FR;;;BU)", false},
-      {"no access list: open to everyone", L"O:" + runner, false},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ASSERT_TRUE(
-        ConvertStringSecurityDescriptorToSecurityDescriptorW(c.sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr));
-    PSID owner = nullptr;
-    PACL dacl = nullptr;
-    BOOL present = FALSE, defaulted = FALSE;
-    GetSecurityDescriptorOwner(descriptor, &owner, &defaulted);
-    GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
-    EXPECT_EQ(win32::TrustedLockRules(owner, dacl, runnerSid, folderOwnerSid), c.trusted);
-    LocalFree(descriptor);
-  }
-  LocalFree(runnerSid);
-  LocalFree(folderOwnerSid);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <functional>
 #include <thread>
 
+#include "platform/win32/Win32Place.h"
 #include "platform/win32/Win32Process.h"
 #include "tests/win32/Support.h"
 #include "update/Leftovers.h"
@@ -155,6 +156,94 @@ TEST_F(Runs, EverySpellingOfOneProgramIsOneProgram) {
   }
 }
 
+/// The real files, but for a pause between the two renames of a running
+/// program's replacement, in which `between` runs.
+class PausingFiles final : public win32::Win32Files {
+public:
+  explicit PausingFiles(std::function<void()> between) : between_(std::move(between)) {}
+  std::unique_ptr<Place> Resolve(const std::string& destination, bool makeFolders) override {
+    struct Paused final : win32::Win32Place {
+      Paused(const std::string& destination, bool makeFolders, std::function<void()>& between)
+          : Win32Place(destination, makeFolders), between(between) {}
+      std::unique_ptr<AsideFile> SetAside(const std::string& name) override {
+        auto aside = Win32Place::SetAside(name);
+        between();
+        return aside;
+      }
+      std::function<void()>& between;
+    };
+    return std::make_unique<Paused>(destination, makeFolders, between_);
+  }
+
+private:
+  std::function<void()> between_;
+};
+
+/// Short names started while the long name installs and the program runs,
+/// between its two renames (held apart a while, the short name leading
+/// nowhere): nothing named after a short name comes of it, round after round.
+TEST_F(Runs, ShortNamesNeverTakeALockOfTheirOwn) {
+  const std::wstring name = L"Long Name App.exe";
+  for (int round = 1; round <= 6; ++round) {
+    SCOPED_TRACE(round);
+    const std::wstring place = folder.path() + L"Round " + std::to_wstring(round) + L"\\";
+    ASSERT_TRUE(CreateDirectoryW(place.c_str(), nullptr));
+    WriteBytes(place + name, oldBits, 100);
+    const std::wstring shorter = ShortOf(place + name);
+    const std::wstring alias = place + shorter.substr(shorter.find_last_of(L'\\') + 1);
+    ASSERT_NE(alias, place + name);
+    Child other = RunProgram(place + name, 60000);
+    std::vector<Child> runs;
+    PausingFiles pausing([&] {
+      // Spread over the pause, a little later each round.
+      for (int k = 0; k < 4; ++k) {
+        runs.push_back(Start(alias));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100 * round + 150 * k));
+      }
+      std::this_thread::sleep_for(1s);
+    });
+    EXPECT_EQ(RunHere(pausing, Quoted(source) + " " + Quoted(place + name) + " x", 20s), kExitStarted);
+    EXPECT_TRUE(boxes.empty()) << boxes.at(0);
+    ASSERT_EQ(runs.size(), 4u);
+    for (Child& run : runs) EXPECT_EQ(run.Wait(60s), DWORD{0});
+    EXPECT_TRUE(HasBytes(place + name, newBits));
+    // Each start is recorded beside the program under the name it was started by.
+    std::vector<std::wstring> starts;
+    for (int tries = 0; starts.size() < 5 && tries < 600; ++tries, std::this_thread::sleep_for(50ms)) {
+      starts.clear();
+      for (const std::wstring& file : NamesIn(place, L".starts"))
+        std::ranges::copy(Starts(place + file.substr(0, file.size() - 7)), std::back_inserter(starts));
+    }
+    EXPECT_EQ(std::ranges::count_if(starts, Marked), 4);
+    for (const std::wstring& file : NamesIn(place))
+      if (file != name && file != name + L".quennel~lock" && !file.ends_with(L".starts") &&
+          !IsOwnFileName(Utf8(file), Utf8(name), *OwnKinds(files.Names()).setAside, NameUnits::Utf16))
+        ADD_FAILURE() << "stray file " << Utf8(file);
+  }
+}
+
+/// A new version its publisher still holds open is still being published:
+/// no box, the old program starts, the next start installs it.
+TEST_F(Runs, ASourceHeldOpenByItsPublisherWaitsForTheNextStart) {
+  Child publisher = Child::Start(HelperPath(), L"--lock \"" + source + L"\" 60000", true);
+  EXPECT_EQ(RunHere(Quoted(source) + " " + Quoted(installed) + " x", 1s), kExitStarted);
+  EXPECT_TRUE(boxes.empty()) << boxes.at(0);
+  EXPECT_TRUE(HasBytes(installed, oldBits));
+  EXPECT_EQ(AwaitStarts(installed, 1).back(), Launched(installed, L"x (~!~)"));
+  EXPECT_EQ(Leftovers(installed), "");
+}
+
+/// A first install makes the folders its path lacks, and none through a file.
+TEST_F(Runs, FirstInstallMakesTheMissingFolders) {
+  const std::wstring program = folder.path() + L"AppData\\Local\\Programs\\Mon Appli \u00e9\\appli.exe";
+  EXPECT_EQ(RunHere(Quoted(source) + " " + Quoted(program) + " x", 1s), kExitStarted);
+  EXPECT_TRUE(boxes.empty()) << boxes.at(0);
+  EXPECT_TRUE(HasBytes(program, newBits));
+  EXPECT_EQ(AwaitStarts(program, 1).back(), Launched(program, L"x"));
+  EXPECT_EQ(RunHere(Quoted(source) + " " + Quoted(program + L"\\dessous\\autre.exe") + " x", 1s), kExitFailure);
+  EXPECT_TRUE(HasBytes(program, newBits));
+}
+
 /// A run killed between its two renames left nothing under the program's
 /// name and the old version aside; the share is out of reach. The next
 /// start puts it back under its real name and starts it.
@@ -243,6 +332,9 @@ TEST_F(Runs, OnlyTheSignedBytesGoIn) {
   for (const bool altered : {true, false}) {
     SCOPED_TRACE(altered ? "a byte more than was signed" : "as signed");
     WriteBytes(signedSource, altered ? signedBits + "!" : signedBits, 200);
+    // What its publisher would check before putting it on the share.
+    EXPECT_EQ(Child::Start(bin + L"quennel.exe", L"\"--verify=" + signedSource + L"\"", false).Wait(60s),
+              static_cast<DWORD>(altered ? kExitFailure : kExitStarted));
     const std::wstring arguments = L"\"" + signedSource + L"\" \"" + installed + L"\" /x";
     EXPECT_EQ(Child::Start(bin + L"quennel.exe", arguments, false).Wait(60s), DWORD{kExitStarted});
     EXPECT_TRUE(HasBytes(installed, altered ? oldBits : signedBits));
