@@ -11,7 +11,7 @@ set -euo pipefail
 build_packages=(g++ cmake make libfltk1.3-dev libx11-dev fonts-dejavu-core dpkg-dev libsodium-dev)
 windows_packages=(g++-mingw-w64-x86-64-posix wine64 python3 autoconf automake libtool)
 test_packages=(libgtest-dev googletest xvfb xdotool x11-utils imagemagick lintian man-db
-               acl libcap2-bin e2fsprogs dosfstools xfsprogs
+               acl libcap2-bin e2fsprogs dosfstools xfsprogs procps
                clang libclang-rt-dev)
 # Makes the keys and signatures of the tests and the benchmark.
 signing_packages=(minisign)
