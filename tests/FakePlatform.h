@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <stdexcept>
@@ -208,6 +209,7 @@ private:
     }
     std::optional<std::uint64_t> CopyFrom(Source& source, std::uint64_t size) override {
       if (!owner_.systemChunk) return std::nullopt;
+      const std::lock_guard<std::mutex> one(owner_.copying_);
       owner_.Step("CopyFrom");
       auto& from = static_cast<FakeSource&>(source);
       std::string bytes(static_cast<std::size_t>(std::min(size, *owner_.systemChunk)), '\0');
@@ -216,6 +218,7 @@ private:
       return bytes.size();
     }
     std::size_t ReadAt(std::uint64_t offset, unsigned char* bytes, std::size_t size) override {
+      const std::lock_guard<std::mutex> one(owner_.copying_);
       owner_.Step("ReadAt");
       const std::string& data = File().data;
       const std::size_t n = offset >= data.size() ? 0 : std::min<std::size_t>(size, data.size() - offset);
@@ -383,6 +386,8 @@ public:
 
 private:
   Journal& journal_;
+  /// The copy reads back on a second thread while the next part copies.
+  std::mutex copying_;
   std::uint64_t nextId = 1;
 };
 

@@ -1,6 +1,8 @@
 #include "update/Staging.h"
 
 #include <algorithm>
+#include <future>
+#include <system_error>
 #include <vector>
 
 #include "update/Texts.h"
@@ -27,6 +29,35 @@ void ReadBack(NewFile& file, std::uint64_t from, std::uint64_t size, std::vector
   }
 }
 
+/// Hashes one part of the copy on a second thread while the next part
+/// copies, so that the two take about as long as the slower of them; one
+/// part at a time, in order. Where no thread can be had, each part is
+/// hashed where it is handed over.
+class Hashing {
+public:
+  ~Hashing() {
+    // A copy that failed leaves the part being hashed to finish, unheard.
+    if (part_.valid()) part_.wait();
+  }
+  void Hand(std::function<void()> part) {
+    Wait();
+    job_ = std::move(part);
+    try {
+      part_ = std::async(std::launch::async, [this] { job_(); });
+    } catch (const std::system_error&) {
+      job_();
+    }
+  }
+  /// Waits for the part handed last; its failure is thrown here.
+  void Wait() {
+    if (part_.valid()) part_.get();
+  }
+
+private:
+  std::function<void()> job_;
+  std::future<void> part_;
+};
+
 }  // namespace
 
 OwnNewFile::OwnNewFile(Platform platform, Place& place, const OwnFileKind& kind) {
@@ -46,9 +77,12 @@ OwnNewFile::~OwnNewFile() {
 
 void CopyContents(Source& source, NewFile& file, std::uint64_t total, const CopyProgress& progress,
                   ContentCheck* check) {
-  std::vector<unsigned char> buffer;
+  // Two buffers: one is read into while the other is hashed.
+  std::vector<unsigned char> buffers[2];
+  std::vector<unsigned char> readBack;
+  Hashing hashing;  // after the buffers: it may still use them until it ends
   bool systemCopies = true;
-  for (std::uint64_t copied = 0;;) {
+  for (std::uint64_t copied = 0, part = 0;; ++part) {
     std::uint64_t n = 0;
     if (systemCopies) {
       const std::optional<std::uint64_t> made = file.CopyFrom(source, kSystemChunk);
@@ -57,19 +91,22 @@ void CopyContents(Source& source, NewFile& file, std::uint64_t total, const Copy
         continue;
       }
       n = *made;
-      if (n > 0 && check) ReadBack(file, copied, n, buffer, *check);
+      if (n > 0 && check)
+        hashing.Hand([&file, &readBack, check, copied, n] { ReadBack(file, copied, n, readBack, *check); });
     } else {
+      std::vector<unsigned char>& buffer = buffers[part % 2];
       buffer.resize(kBufferSize);
       n = source.Read(buffer.data(), buffer.size());
       if (n > 0) {
         file.Write(buffer.data(), static_cast<std::size_t>(n));
-        if (check) check->Add(buffer.data(), static_cast<std::size_t>(n));
+        if (check) hashing.Hand([&buffer, check, n] { check->Add(buffer.data(), static_cast<std::size_t>(n)); });
       }
     }
-    if (n == 0) return;
+    if (n == 0) break;
     copied += n;
     progress(copied, total);
   }
+  hashing.Wait();
 }
 
 bool SameVersion(const FileStatus& a, const FileStatus& b) {
