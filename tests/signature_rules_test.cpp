@@ -74,21 +74,23 @@ TEST(Signatures, WhatATrustFileAndASignatureAccept) {
 
 /// A signed version through a whole run on the fake: the bytes checked are
 /// those the staging file holds, whether they passed through Quennel or
-/// the system copied them (and they were read back); a list that cannot be
-/// believed trusts nothing.
+/// the system copied them (and they were read back, while the next part
+/// copies: a fault there fails the copy); a list that cannot be believed
+/// trusts nothing.
 TEST(Signatures, CheckedOnWhatTheStagingFileHolds) {
   const struct {
     const char* name;
     std::optional<std::uint64_t> systemChunk;
-    bool spoiled;  // the staging file's bytes change after the system's copy
+    const char* spoiled;  // what the staging file holds once the system copied; nullptr: as copied
     std::map<std::string, Guard> guards;
     const char* refusal;  // how the box starts; nullptr: installed
   } cases[] = {
-      {"through Quennel", std::nullopt, false, {}, nullptr},
-      {"copied by the system, read back", 2, false, {}, nullptr},
-      {"copied by the system, other bytes", 2, true, {}, texts::kBadSignature},
-      {"a list others may change", std::nullopt, false, {{"C:\\Q\\keys", Guard::Unsafe}}, texts::kTrustUnsafe},
-      {"its folder others may change", std::nullopt, false, {{"C:\\Q", Guard::Unsafe}}, texts::kTrustFolderUnsafe},
+      {"through Quennel", std::nullopt, nullptr, {}, nullptr},
+      {"copied by the system, read back", 2, nullptr, {}, nullptr},
+      {"copied by the system, other bytes", 2, "abd", {}, texts::kBadSignature},
+      {"copied by the system, then cut short", 2, "", {}, texts::kStagingReplaced},
+      {"a list others may change", std::nullopt, nullptr, {{"C:\\Q\\keys", Guard::Unsafe}}, texts::kTrustUnsafe},
+      {"its folder others may change", std::nullopt, nullptr, {{"C:\\Q", Guard::Unsafe}}, texts::kTrustFolderUnsafe},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -105,7 +107,7 @@ TEST(Signatures, CheckedOnWhatTheStagingFileHolds) {
     if (c.spoiled)
       platform.files.before = [&](const std::string& step) {
         for (auto& [path, file] : files)
-          if (step == "ReadAt" && path.ends_with(".tmp")) file.data = "abd";
+          if (step == "ReadAt" && path.ends_with(".tmp")) file.data = c.spoiled;
       };
 
     EXPECT_EQ(platform.Run(), kExitStarted);
@@ -114,7 +116,9 @@ TEST(Signatures, CheckedOnWhatTheStagingFileHolds) {
     EXPECT_EQ(platform.screen.messages.size(), c.refusal ? 1u : 0u);
     if (c.refusal) {
       EXPECT_TRUE(platform.screen.messages[0].text.starts_with(c.refusal)) << platform.screen.messages[0].text;
-      EXPECT_EQ(platform.record.recorded.at(0).first, RecordKind::Refused);
+      EXPECT_EQ(platform.record.recorded.at(0).first,
+                c.refusal == texts::kStagingReplaced ? RecordKind::Failed : RecordKind::Refused);
+      EXPECT_EQ(platform.files.OwnFilesBeside("C:\\APP\\Prog.exe"), std::vector<std::string>{});
     }
   }
 }
