@@ -317,31 +317,5 @@ TEST_F(Runs, LinkedInstallReplacesWhatTheLinkNamesAndADanglingOneNothing) {
   EXPECT_FALSE(Exists(folder.path() + L"absent.exe"));
 }
 
-/// Signed versions through a copy of quennel.exe beside a trusted-keys.txt
-/// that lists the key minisign signed the new version with (sign_fixture.sh).
-TEST_F(Runs, OnlyTheSignedBytesGoIn) {
-  const std::wstring fixture = ProgramFolder() + L"signed\\", bin = folder.path() + L"bin\\";
-  if (!Exists(fixture + L"Programme.exe.minisig")) GTEST_SKIP() << "no signed version: minisign was missing";
-  const std::string signedBits = ReadBytes(fixture + L"Programme.exe");
-  ASSERT_TRUE(CreateDirectoryW(bin.c_str(), nullptr));
-  ASSERT_TRUE(CopyFileW(QuennelPath().c_str(), (bin + L"quennel.exe").c_str(), TRUE));
-  ASSERT_TRUE(CopyFileW((fixture + L"trusted-keys.txt").c_str(), (bin + L"trusted-keys.txt").c_str(), TRUE));
-  // Signed as Programme.exe: a Windows name is the same in any case.
-  const std::wstring signedSource = folder.path() + L"PROGRAMME.exe";
-  ASSERT_TRUE(CopyFileW((fixture + L"Programme.exe.minisig").c_str(), (signedSource + L".minisig").c_str(), TRUE));
-  for (const bool altered : {true, false}) {
-    SCOPED_TRACE(altered ? "a byte more than was signed" : "as signed");
-    WriteBytes(signedSource, altered ? signedBits + "!" : signedBits, 200);
-    // What its publisher would check before putting it on the share.
-    EXPECT_EQ(Child::Start(bin + L"quennel.exe", L"\"--verify=" + signedSource + L"\"", false).Wait(60s),
-              static_cast<DWORD>(altered ? kExitFailure : kExitStarted));
-    const std::wstring arguments = L"\"" + signedSource + L"\" \"" + installed + L"\" /x";
-    EXPECT_EQ(Child::Start(bin + L"quennel.exe", arguments, false).Wait(60s), DWORD{kExitStarted});
-    EXPECT_TRUE(HasBytes(installed, altered ? oldBits : signedBits));
-    EXPECT_EQ(AwaitStarts(installed, altered ? 1 : 2).back(), Launched(installed, altered ? L"/x (~!~)" : L"/x"));
-    EXPECT_EQ(Leftovers(installed), "");
-  }
-}
-
 }  // namespace
 }  // namespace quennel::test
