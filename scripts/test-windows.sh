@@ -32,6 +32,10 @@ ln -sfn ../drive_c "$WINEPREFIX/dosdevices/q:"
 env -u DISPLAY -u WAYLAND_DISPLAY ctest --test-dir "$build" --output-on-failure -E '^win32_window_tests$'
 
 # The window's own tests want a desktop; Xvfb gives one where it is installed.
+# A wine server still up from the tests above keeps their desktop, which has
+# no display: it goes first.
+"$wineserver" -k 2>/dev/null || true
+"$wineserver" -w
 if command -v xvfb-run >/dev/null 2>&1; then
   xvfb-run -a ctest --test-dir "$build" --output-on-failure -R '^win32_window_tests$'
 else
