@@ -41,8 +41,8 @@ using CopyProgress = std::function<void(std::uint64_t copied, std::uint64_t tota
 
 /// Copies the rest of `source` into `file`, the system's own copy first,
 /// telling `progress` between chunks. A `check` sees every byte the file
-/// holds: as it passes through, or read back from the file after the
-/// system copied it.
+/// holds, in order: as it passes through, or read back from the file after
+/// the system copied it; on a second thread, while the next part copies.
 void CopyContents(Source& source, NewFile& file, std::uint64_t total, const CopyProgress& progress,
                   ContentCheck* check);
 
