@@ -9,6 +9,7 @@
 #include "tests/FakePlatform.h"
 #include "tests/Signatures.h"
 #include "update/Signature.h"
+#include "update/Staging.h"
 #include "update/Texts.h"
 
 namespace quennel {
@@ -120,6 +121,32 @@ TEST(Signatures, CheckedOnWhatTheStagingFileHolds) {
                 c.refusal == texts::kStagingReplaced ? RecordKind::Failed : RecordKind::Refused);
       EXPECT_EQ(platform.files.OwnFilesBeside("C:\\APP\\Prog.exe"), std::vector<std::string>{});
     }
+  }
+}
+
+/// A copy's check sees every byte the staging file holds, in order, however
+/// they came: through Quennel, from the system in parts, or all at once
+/// (a clone, of more than a buffer holds).
+TEST(Signatures, TheCheckSeesEveryByteInOrder) {
+  std::string bits(2 * kSystemChunk + 12345, '\0');
+  for (std::size_t k = 0; k < bits.size(); ++k) bits[k] = static_cast<char>(k * 131 + k / 7919);
+  struct Seen final : ContentCheck {
+    std::string bytes;
+    void Add(const unsigned char* b, std::size_t n) override { bytes.append(reinterpret_cast<const char*>(b), n); }
+    void Finish() override {}
+  };
+  for (const std::optional<std::uint64_t> chunk : {std::optional<std::uint64_t>{}, {3 << 20}, {bits.size()}}) {
+    SCOPED_TRACE(chunk.value_or(0));
+    testing::FakePlatform platform;
+    platform.files.files["S:\\NEW"] = {bits};
+    platform.files.systemChunk = chunk;
+    Seen seen;
+    std::uint64_t told = 0;
+    CopyContents(*platform.files.OpenSource("S:\\NEW"), *platform.files.Resolve("C:\\APP", false)->Create("copy"),
+                 bits.size(), [&](std::uint64_t copied, std::uint64_t) { told = copied; }, &seen);
+    EXPECT_TRUE(seen.bytes == bits);
+    EXPECT_TRUE(platform.files.files["C:\\copy"].data == bits);
+    EXPECT_EQ(told, bits.size());
   }
 }
 

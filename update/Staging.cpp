@@ -14,17 +14,14 @@ namespace {
 /// is already a sign that someone fills the folder with our names.
 constexpr int kNameAttempts = 100;
 
-/// Hands `check` the `size` bytes at `from` that the system put into
-/// `file`, read back from it.
-void ReadBack(NewFile& file, std::uint64_t from, std::uint64_t size, std::vector<unsigned char>& buffer,
-              ContentCheck& check) {
-  buffer.resize(kBufferSize);
-  for (std::uint64_t done = 0; done < size;) {
-    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), size - done));
-    const std::size_t got = file.ReadAt(from + done, buffer.data(), want);
+/// The `size` bytes at `from` that the system put into `file`, read back
+/// from it into `buffer`.
+void ReadBack(NewFile& file, std::uint64_t from, std::size_t size, std::vector<unsigned char>& buffer) {
+  buffer.resize(size);
+  for (std::size_t done = 0; done < size;) {
+    const std::size_t got = file.ReadAt(from + done, buffer.data() + done, size - done);
     // Shorter than what the system said it copied: not the file we wrote.
     if (got == 0) throw PlatformError(texts::kStagingReplaced);
-    check.Add(buffer.data(), got);
     done += got;
   }
 }
@@ -77,12 +74,15 @@ OwnNewFile::~OwnNewFile() {
 
 void CopyContents(Source& source, NewFile& file, std::uint64_t total, const CopyProgress& progress,
                   ContentCheck* check) {
-  // Two buffers: one is read into while the other is hashed.
+  // Two buffers, in turn: one is filled while the other is hashed.
   std::vector<unsigned char> buffers[2];
-  std::vector<unsigned char> readBack;
+  std::size_t turn = 0;
   Hashing hashing;  // after the buffers: it may still use them until it ends
+  const auto hash = [&](std::vector<unsigned char>& buffer, std::size_t size) {
+    hashing.Hand([&buffer, check, size] { check->Add(buffer.data(), size); });
+  };
   bool systemCopies = true;
-  for (std::uint64_t copied = 0, part = 0;; ++part) {
+  for (std::uint64_t copied = 0;;) {
     std::uint64_t n = 0;
     if (systemCopies) {
       const std::optional<std::uint64_t> made = file.CopyFrom(source, kSystemChunk);
@@ -91,15 +91,21 @@ void CopyContents(Source& source, NewFile& file, std::uint64_t total, const Copy
         continue;
       }
       n = *made;
-      if (n > 0 && check)
-        hashing.Hand([&file, &readBack, check, copied, n] { ReadBack(file, copied, n, readBack, *check); });
+      // Read back a buffer at a time (a clone copies the whole file at once).
+      for (std::uint64_t done = 0; check && done < n;) {
+        std::vector<unsigned char>& buffer = buffers[turn++ % 2];
+        const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(n - done, kSystemChunk));
+        ReadBack(file, copied + done, size, buffer);
+        hash(buffer, size);
+        done += size;
+      }
     } else {
-      std::vector<unsigned char>& buffer = buffers[part % 2];
+      std::vector<unsigned char>& buffer = buffers[turn++ % 2];
       buffer.resize(kBufferSize);
       n = source.Read(buffer.data(), buffer.size());
       if (n > 0) {
         file.Write(buffer.data(), static_cast<std::size_t>(n));
-        if (check) hashing.Hand([&buffer, check, n] { check->Add(buffer.data(), static_cast<std::size_t>(n)); });
+        if (check) hash(buffer, static_cast<std::size_t>(n));
       }
     }
     if (n == 0) break;
